@@ -1,0 +1,553 @@
+// Stand-in for the kernel, window, message, module and registry calls.
+#include "standin.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csetjmp>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace standin {
+
+std::vector<Call> calls;
+DWORD tickCount;
+std::function<DWORD()> tickSource;
+POINT cursor;
+std::string commandLine;
+std::string moduleFileName;
+bool versionFails;
+DWORD platformId;
+HWND foregroundWindow;
+RECT screen;
+bool registerClassFails;
+bool createWindowFails;
+std::vector<Window> windows;
+std::vector<RegisteredClass> classes;
+std::vector<MSG> posted;
+std::function<void()> idle;
+std::vector<Timer> timers;
+std::vector<Module> modules;
+std::map<std::string, std::map<std::string, std::vector<BYTE>>> registry;
+void* exitJump;
+UINT exitCode;
+
+namespace {
+
+std::vector<std::function<void()>>& Resets() {
+    static std::vector<std::function<void()>> resets;
+    return resets;
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER exceptionFilter;
+std::map<std::string, UINT> registeredMessages;
+
+constexpr uintptr_t FirstWindow = 0x10010;
+constexpr uintptr_t FirstModule = 0x7100000;
+constexpr uintptr_t OpenKeyBase = 0x5000;
+std::vector<std::string> openKeys;
+
+int64_t Value(const void* handle) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)); }
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string Text(LPCSTR text) {
+    if (text == nullptr) return "";
+    if (reinterpret_cast<uintptr_t>(text) < 0x10000) return "#" + std::to_string(reinterpret_cast<uintptr_t>(text));
+    return text;
+}
+
+void DestroyTree(HWND window);
+
+bool Alive(HWND window) {
+    Window* record = FindWindowRecord(window);
+    return record != nullptr && record->alive;
+}
+
+}  // namespace
+
+void Record(const std::string& name, std::vector<int64_t> args, const std::string& text) {
+    calls.push_back(Call{name, std::move(args), text});
+}
+
+std::vector<Call> CallsNamed(const std::string& name) {
+    std::vector<Call> found;
+    for (const Call& call : calls)
+        if (call.name == name) found.push_back(call);
+    return found;
+}
+
+int CountCalls(const std::string& name) { return static_cast<int>(CallsNamed(name).size()); }
+
+int IndexOfCall(const std::string& name, int from) {
+    for (size_t i = static_cast<size_t>(std::max(from, 0)); i < calls.size(); ++i)
+        if (calls[i].name == name) return static_cast<int>(i);
+    return -1;
+}
+
+void OnReset(std::function<void()> reset) { Resets().push_back(std::move(reset)); }
+
+void Reset() {
+    calls.clear();
+    tickCount = 0;
+    tickSource = nullptr;
+    cursor = POINT{0, 0};
+    commandLine.clear();
+    moduleFileName = "C:\\Savers\\kelvo.scr";
+    versionFails = false;
+    platformId = VER_PLATFORM_WIN32_NT;
+    foregroundWindow = nullptr;
+    screen = RECT{0, 0, 1024, 768};
+    registerClassFails = false;
+    createWindowFails = false;
+    windows.clear();
+    classes.clear();
+    posted.clear();
+    idle = nullptr;
+    timers.clear();
+    modules.clear();
+    registry.clear();
+    exitJump = nullptr;
+    exitCode = 0;
+    exceptionFilter = nullptr;
+    registeredMessages.clear();
+    openKeys.clear();
+    for (auto& reset : Resets()) reset();
+}
+
+HWND AddWindow(int width, int height, const std::string& className, const std::string& title, HWND parent) {
+    Window window;
+    window.handle = reinterpret_cast<HWND>(FirstWindow + 4 * windows.size());
+    window.className = className;
+    window.title = title;
+    window.width = width;
+    window.height = height;
+    window.parent = parent;
+    window.style = parent ? WS_CHILD | WS_VISIBLE : WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+    windows.push_back(window);
+    return window.handle;
+}
+
+Window* FindWindowRecord(HWND handle) {
+    for (Window& window : windows)
+        if (window.handle == handle) return &window;
+    return nullptr;
+}
+
+HMODULE AddModule(const std::string& name, std::map<std::string, FARPROC> exports, bool loaded) {
+    modules.push_back(Module{name, std::move(exports), loaded, loaded ? 1 : 0});
+    return reinterpret_cast<HMODULE>(FirstModule + 0x10000 * (modules.size() - 1));
+}
+
+Module* FindModuleRecord(HMODULE module) {
+    uintptr_t value = reinterpret_cast<uintptr_t>(module);
+    if (value < FirstModule || (value - FirstModule) % 0x10000 != 0) return nullptr;
+    size_t index = (value - FirstModule) / 0x10000;
+    return index < modules.size() ? &modules[index] : nullptr;
+}
+
+namespace {
+
+LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Window* record = FindWindowRecord(window);
+    if (record == nullptr || !record->alive) return 0;
+    if (record->procedure == nullptr) return DefWindowProcA(window, message, wParam, lParam);
+    return record->procedure(window, message, wParam, lParam);
+}
+
+void DestroyTree(HWND window) {
+    Window* record = FindWindowRecord(window);
+    if (record == nullptr || !record->alive) return;
+    Deliver(window, WM_DESTROY, 0, 0);
+    for (size_t i = 0; i < windows.size(); ++i)
+        if (windows[i].parent == window) DestroyTree(windows[i].handle);
+    record = FindWindowRecord(window);
+    record->alive = false;
+    timers.erase(std::remove_if(timers.begin(), timers.end(), [&](const Timer& t) { return t.window == window; }),
+                 timers.end());
+}
+
+}  // namespace
+}  // namespace standin
+
+using namespace standin;
+
+// ---- KERNEL32
+
+DWORD WINAPI GetTickCount() {
+    DWORD now = tickSource ? tickSource() : tickCount;
+    Record("GetTickCount", {now});
+    return now;
+}
+
+LPSTR WINAPI GetCommandLineA() {
+    Record("GetCommandLineA");
+    return commandLine.data();
+}
+
+void WINAPI GetStartupInfoA(STARTUPINFOA* info) {
+    Record("GetStartupInfoA", {info->dwFlags});
+    std::memset(info, 0, sizeof *info);
+    info->cb = sizeof *info;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    Record("GetModuleHandleA", {}, Text(name));
+    if (name == nullptr) return reinterpret_cast<HMODULE>(0x400000);
+    for (size_t i = 0; i < modules.size(); ++i)
+        if (modules[i].loaded && SameText(modules[i].name, name))
+            return reinterpret_cast<HMODULE>(FirstModule + 0x10000 * i);
+    return nullptr;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    Record("GetModuleFileNameA", {Value(module), size});
+    if (moduleFileName.empty() || size == 0) return 0;
+    // Like the platform: a path that does not fit is cut, NUL-terminated, and the
+    // result is the buffer size.
+    if (moduleFileName.size() >= size) {
+        std::memcpy(buffer, moduleFileName.data(), size - 1);
+        buffer[size - 1] = '\0';
+        return size;
+    }
+    std::memcpy(buffer, moduleFileName.c_str(), moduleFileName.size() + 1);
+    return static_cast<DWORD>(moduleFileName.size());
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    Record("LoadLibraryA", {}, Text(name));
+    for (size_t i = 0; i < modules.size(); ++i) {
+        if (SameText(modules[i].name, name)) {
+            modules[i].loaded = true;
+            ++modules[i].references;
+            return reinterpret_cast<HMODULE>(FirstModule + 0x10000 * i);
+        }
+    }
+    return nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    Record("GetProcAddress", {Value(module)}, Text(name));
+    Module* record = FindModuleRecord(module);
+    if (record == nullptr || !record->loaded) return nullptr;
+    auto found = record->exports.find(Text(name));
+    return found == record->exports.end() ? nullptr : found->second;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    Record("FreeLibrary", {Value(module)});
+    Module* record = FindModuleRecord(module);
+    if (record == nullptr || record->references == 0) return FALSE;
+    if (--record->references == 0) record->loaded = false;
+    return TRUE;
+}
+
+BOOL WINAPI GetVersionExA(OSVERSIONINFOA* info) {
+    Record("GetVersionExA", {info->dwOSVersionInfoSize});
+    if (versionFails || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return FALSE;
+    info->dwMajorVersion = platformId == VER_PLATFORM_WIN32_WINDOWS ? 4 : 10;
+    info->dwMinorVersion = platformId == VER_PLATFORM_WIN32_WINDOWS ? 10 : 0;
+    info->dwBuildNumber = 0;
+    info->dwPlatformId = platformId;
+    info->szCSDVersion[0] = '\0';
+    return TRUE;
+}
+
+void WINAPI ExitProcess(UINT code) {
+    Record("ExitProcess", {code});
+    exitCode = code;
+    if (exitJump != nullptr) std::longjmp(*static_cast<std::jmp_buf*>(exitJump), 1);
+    std::fflush(nullptr);
+    std::_Exit(static_cast<int>(code));
+}
+
+void WINAPI Sleep(DWORD milliseconds) { Record("Sleep", {milliseconds}); }
+
+LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+    Record("SetUnhandledExceptionFilter", {Value(reinterpret_cast<void*>(filter))});
+    LPTOP_LEVEL_EXCEPTION_FILTER previous = exceptionFilter;
+    exceptionFilter = filter;
+    return previous;
+}
+
+LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* pointers) {
+    Record("UnhandledExceptionFilter", {Value(pointers)});
+    return exceptionFilter ? exceptionFilter(pointers) : EXCEPTION_EXECUTE_HANDLER;
+}
+
+int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+
+LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from) { return std::strcat(to, from); }
+
+// Code page 932: lead bytes 0x81..0x9F and 0xE0..0xFC start a two-byte character.
+LPSTR WINAPI CharNextA(LPCSTR position) {
+    unsigned char byte = static_cast<unsigned char>(*position);
+    if (byte == 0) return const_cast<LPSTR>(position);
+    bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    if (lead && position[1] != '\0') return const_cast<LPSTR>(position + 2);
+    return const_cast<LPSTR>(position + 1);
+}
+
+int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    // The platform's limit is 1024 characters.
+    int written = std::vsnprintf(buffer, 1024, format, arguments);
+    va_end(arguments);
+    Record("wsprintfA", {}, buffer);
+    return written;
+}
+
+// ---- USER32: windows
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
+    Record("RegisterClassA", {windowClass->style}, Text(windowClass->lpszClassName));
+    if (registerClassFails) return 0;
+    for (const RegisteredClass& existing : classes)
+        if (SameText(existing.name, Text(windowClass->lpszClassName))) return 0;
+    classes.push_back(RegisteredClass{*windowClass, Text(windowClass->lpszClassName)});
+    classes.back().record.lpszClassName = nullptr;
+    return static_cast<ATOM>(0xC000 + classes.size());
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int width,
+                            int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter) {
+    Record("CreateWindowExA",
+           {exStyle, style, x, y, width, height, Value(parent), Value(menu), Value(instance), Value(parameter)},
+           Text(className) + "|" + Text(title));
+    if (createWindowFails) return nullptr;
+    const RegisteredClass* found = nullptr;
+    for (const RegisteredClass& registered : classes)
+        if (SameText(registered.name, Text(className))) found = &registered;
+    if (found == nullptr) return nullptr;
+    if (parent != nullptr && !Alive(parent)) return nullptr;
+    HWND handle = AddWindow(width, height, Text(className), Text(title), parent);
+    Window* record = FindWindowRecord(handle);
+    record->style = style;
+    record->exStyle = exStyle;
+    record->x = x;
+    record->y = y;
+    record->procedure = found->record.lpfnWndProc;
+    if (Deliver(handle, WM_CREATE, 0, 0) == -1) {
+        DestroyTree(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+BOOL WINAPI DestroyWindow(HWND window) {
+    Record("DestroyWindow", {Value(window)});
+    Window* record = FindWindowRecord(window);
+    if (record == nullptr || !record->alive) return FALSE;
+    DestroyTree(window);
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND window) {
+    Record("IsWindow", {Value(window)});
+    return Alive(window);
+}
+
+HWND WINAPI GetParent(HWND window) {
+    Record("GetParent", {Value(window)});
+    Window* record = FindWindowRecord(window);
+    return record ? record->parent : nullptr;
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
+    Record("FindWindowA", {}, Text(className) + "|" + Text(title));
+    for (const Window& window : windows)
+        if (window.alive && window.parent == nullptr && (className == nullptr || SameText(window.className, className)) &&
+            (title == nullptr || window.title == title))
+            return window.handle;
+    return nullptr;
+}
+
+HWND WINAPI GetForegroundWindow() {
+    Record("GetForegroundWindow");
+    return foregroundWindow;
+}
+
+BOOL WINAPI SetForegroundWindow(HWND window) {
+    Record("SetForegroundWindow", {Value(window)});
+    if (!Alive(window)) return FALSE;
+    foregroundWindow = window;
+    return TRUE;
+}
+
+BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
+    Record("GetClientRect", {Value(window)});
+    Window* record = FindWindowRecord(window);
+    if (record == nullptr || !record->alive) return FALSE;
+    *rect = RECT{0, 0, record->width, record->height};
+    return TRUE;
+}
+
+// ---- USER32: messages
+
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("DefWindowProcA", {Value(window), message, static_cast<int64_t>(wParam), lParam});
+    if (message == WM_CLOSE) DestroyTree(window);
+    return 0;
+}
+
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("SendMessageA", {Value(window), message, static_cast<int64_t>(wParam), lParam});
+    return Deliver(window, message, wParam, lParam);
+}
+
+LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("SendMessageW", {Value(window), message, static_cast<int64_t>(wParam), lParam});
+    return Deliver(window, message, wParam, lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    Record("PostMessageA", {Value(window), message, static_cast<int64_t>(wParam), lParam});
+    Window* record = FindWindowRecord(window);
+    if (window != nullptr && (record == nullptr || !record->alive)) return FALSE;
+    posted.push_back(MSG{window, message, wParam, lParam, 0, cursor});
+    return TRUE;
+}
+
+void WINAPI PostQuitMessage(int code) {
+    Record("PostQuitMessage", {code});
+    posted.push_back(MSG{nullptr, WM_QUIT, static_cast<WPARAM>(code), 0, 0, cursor});
+}
+
+BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
+    Record("GetMessageA", {Value(window), first, last});
+    if (posted.empty() && idle) idle();
+    if (posted.empty()) {
+        Record("GetMessageA:empty");
+        *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(-2), 0, 0, cursor};
+        return FALSE;
+    }
+    *message = posted.front();
+    posted.erase(posted.begin());
+    return message->message != WM_QUIT;
+}
+
+BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove) {
+    Record("PeekMessageA", {Value(window), first, last, remove});
+    for (size_t i = 0; i < posted.size(); ++i) {
+        const MSG& candidate = posted[i];
+        bool windowMatches = window == nullptr || candidate.hwnd == window;
+        bool rangeMatches = (first == 0 && last == 0) || (candidate.message >= first && candidate.message <= last);
+        if (windowMatches && rangeMatches) {
+            *message = candidate;
+            if (remove & PM_REMOVE) posted.erase(posted.begin() + static_cast<long>(i));
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG* message) {
+    Record("TranslateMessage", {message->message});
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* message) {
+    Record("DispatchMessageA", {Value(message->hwnd), message->message});
+    if (message->hwnd == nullptr) return 0;
+    return Deliver(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
+    Record("RegisterWindowMessageA", {}, Text(name));
+    auto found = registeredMessages.find(Text(name));
+    if (found != registeredMessages.end()) return found->second;
+    UINT id = 0xC100 + static_cast<UINT>(registeredMessages.size());
+    registeredMessages[Text(name)] = id;
+    return id;
+}
+
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, void* callback) {
+    Record("SetTimer", {Value(window), static_cast<int64_t>(id), elapse, Value(callback)});
+    if (!Alive(window)) return 0;
+    for (Timer& timer : timers)
+        if (timer.window == window && timer.id == id) {
+            timer.elapse = elapse;
+            return id;
+        }
+    timers.push_back(Timer{window, id, elapse});
+    return id;
+}
+
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
+    Record("KillTimer", {Value(window), static_cast<int64_t>(id)});
+    size_t before = timers.size();
+    timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                [&](const Timer& t) { return t.window == window && t.id == id; }),
+                 timers.end());
+    return timers.size() != before;
+}
+
+BOOL WINAPI GetCursorPos(LPPOINT point) {
+    Record("GetCursorPos", {cursor.x, cursor.y});
+    *point = cursor;
+    return TRUE;
+}
+
+HCURSOR WINAPI SetCursor(HCURSOR cursorHandle) {
+    Record("SetCursor", {Value(cursorHandle)});
+    return nullptr;
+}
+
+// The program's resources hold no icon 100, so the platform finds none.
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
+    Record("LoadIconA", {Value(instance), Value(name)});
+    return nullptr;
+}
+
+BOOL WINAPI SystemParametersInfoA(UINT action, UINT uiParam, LPVOID pvParam, UINT winIni) {
+    Record("SystemParametersInfoA", {action, uiParam, pvParam != nullptr, winIni});
+    if (action == SPI_SCREENSAVERRUNNING && pvParam != nullptr) *static_cast<UINT*>(pvParam) = 0;
+    return TRUE;
+}
+
+// ---- ADVAPI32
+
+LSTATUS WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, HKEY* result) {
+    Record("RegOpenKeyA", {Value(key)}, Text(subKey));
+    if (key != HKEY_CURRENT_USER) return ERROR_FILE_NOT_FOUND;
+    for (const auto& entry : registry) {
+        if (SameText(entry.first, Text(subKey))) {
+            openKeys.push_back(entry.first);
+            *result = reinterpret_cast<HKEY>(OpenKeyBase + openKeys.size());
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
+    Record("RegQueryValueExA", {Value(key), Value(reserved), Value(type), size ? *size : -1}, Text(name));
+    uintptr_t index = reinterpret_cast<uintptr_t>(key) - OpenKeyBase;
+    if (index == 0 || index > openKeys.size()) return ERROR_FILE_NOT_FOUND;
+    const auto& values = registry[openKeys[index - 1]];
+    for (const auto& value : values) {
+        if (!SameText(value.first, Text(name))) continue;
+        if (type) *type = 4;
+        DWORD stored = static_cast<DWORD>(value.second.size());
+        if (data != nullptr && size != nullptr && stored > *size) {
+            *size = stored;
+            return ERROR_MORE_DATA;
+        }
+        if (data != nullptr) std::memcpy(data, value.second.data(), stored);
+        if (size) *size = stored;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+    Record("RegCloseKey", {Value(key)});
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,103 @@
+// Control side of the stand-in: what a test scripts and what it reads back.
+// Each area keeps its own header (surface.h, profile.h, dialog.h) beside this one.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// One platform call as made: its name, its integer and handle arguments in order
+// (handles as their values), and its first text argument, if any.
+struct Call {
+    std::string name;
+    std::vector<int64_t> args;
+    std::string text;
+};
+extern std::vector<Call> calls;
+
+void Record(const std::string& name, std::vector<int64_t> args = {}, const std::string& text = "");
+std::vector<Call> CallsNamed(const std::string& name);
+int CountCalls(const std::string& name);
+// Index in calls of the first call of that name at or after from; -1 when none.
+int IndexOfCall(const std::string& name, int from = 0);
+
+// Back to a fresh process: every scripted value, window, module, registry value,
+// queued message and recorded call. Each area registers its own reset here.
+void Reset();
+void OnReset(std::function<void()> reset);
+
+// Scripted values.
+extern DWORD tickCount;                   // GetTickCount, unless tickSource is set
+extern std::function<DWORD()> tickSource;  // called for every GetTickCount
+extern POINT cursor;                      // GetCursorPos
+extern std::string commandLine;           // GetCommandLineA
+extern std::string moduleFileName;        // GetModuleFileNameA; empty makes it fail
+extern bool versionFails;                 // GetVersionExA
+extern DWORD platformId;                  // GetVersionExA, VER_PLATFORM_WIN32_NT by default
+extern HWND foregroundWindow;             // GetForegroundWindow
+extern RECT screen;                       // clip box of the screen's device context
+extern bool registerClassFails;
+extern bool createWindowFails;
+
+// Windows. Handles are small numbers; a window made by the test has no procedure
+// and gets DefWindowProcA.
+struct Window {
+    HWND handle = nullptr;
+    std::string className;
+    std::string title;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    HWND parent = nullptr;
+    WNDPROC procedure = nullptr;
+    bool alive = true;
+};
+struct RegisteredClass {
+    WNDCLASSA record;
+    std::string name;
+};
+extern std::vector<Window> windows;
+extern std::vector<RegisteredClass> classes;
+HWND AddWindow(int width, int height, const std::string& className = "TestWindow",
+               const std::string& title = "", HWND parent = nullptr);
+Window* FindWindowRecord(HWND window);
+
+// Messages posted and not yet taken, in order (PostMessageA, PostQuitMessage).
+extern std::vector<MSG> posted;
+// Called by GetMessageA when the queue is empty; it may post. If the queue is still
+// empty, GetMessageA records "GetMessageA:empty" and returns WM_QUIT with wParam -2
+// so that a test loop cannot hang.
+extern std::function<void()> idle;
+struct Timer {
+    HWND window;
+    UINT_PTR id;
+    UINT elapse;
+};
+extern std::vector<Timer> timers;
+
+// Modules that LoadLibraryA can find by name (case-insensitive); GetModuleHandleA
+// finds only the ones already loaded.
+struct Module {
+    std::string name;
+    std::map<std::string, FARPROC> exports;
+    bool loaded = false;
+    int references = 0;
+};
+extern std::vector<Module> modules;
+HMODULE AddModule(const std::string& name, std::map<std::string, FARPROC> exports, bool loaded = false);
+Module* FindModuleRecord(HMODULE module);
+
+// Registry under HKEY_CURRENT_USER: key path -> value name -> stored bytes.
+extern std::map<std::string, std::map<std::string, std::vector<BYTE>>> registry;
+
+// ExitProcess records its code here and, when set, jumps to exitJump (a jmp_buf*);
+// otherwise it ends the test process with that code.
+extern void* exitJump;
+extern UINT exitCode;
+
+}  // namespace standin

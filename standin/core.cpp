@@ -27,6 +27,7 @@ std::vector<Window> windows;
 std::vector<RegisteredClass> classes;
 std::vector<MSG> posted;
 std::function<void()> idle;
+int getMessageFailures;
 std::vector<Timer> timers;
 std::vector<Module> modules;
 std::map<std::string, std::map<std::string, std::vector<BYTE>>> registry;
@@ -110,6 +111,7 @@ void Reset() {
     classes.clear();
     posted.clear();
     idle = nullptr;
+    getMessageFailures = 0;
     timers.clear();
     modules.clear();
     registry.clear();
@@ -422,6 +424,10 @@ void WINAPI PostQuitMessage(int code) {
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
     Record("GetMessageA", {Value(window), first, last});
+    if (getMessageFailures > 0) {
+        --getMessageFailures;
+        return -1;
+    }
     if (posted.empty() && idle) idle();
     if (posted.empty()) {
         Record("GetMessageA:empty");
@@ -540,7 +546,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
             *size = stored;
             return ERROR_MORE_DATA;
         }
-        if (data != nullptr) std::memcpy(data, value.second.data(), stored);
+        if (data != nullptr && stored != 0) std::memcpy(data, value.second.data(), stored);
         if (size) *size = stored;
         return ERROR_SUCCESS;
     }

@@ -73,6 +73,8 @@ extern std::vector<MSG> posted;
 // empty, GetMessageA records "GetMessageA:empty" and returns WM_QUIT with wParam -2
 // so that a test loop cannot hang.
 extern std::function<void()> idle;
+// GetMessageA fails (answers -1) this many times before it looks at the queue.
+extern int getMessageFailures;
 struct Timer {
     HWND window;
     UINT_PTR id;

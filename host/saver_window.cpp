@@ -1,0 +1,177 @@
+// The saver window, full screen or as a preview child, and its message loop.
+#include "host/saver_window.h"
+
+#include "effect/animation.h"
+#include "host/entry.h"
+#include "host/input_policy.h"
+
+bool PreviewMode = false;
+HWND SaverWindow = nullptr;
+UINT QueryCancelAutoPlayMessage = 0;
+HMODULE ImeModule = nullptr;
+ImmAssociateContextFunction AssociateContext = nullptr;
+HIMC PreviousInputContext = nullptr;
+
+namespace {
+
+const char SaverClassName[] = "WindowsScreenSaverClass";
+const char FullScreenTitle[] = "Screen Saver";
+const char PreviewTitle[] = "Preview";
+
+constexpr UINT SaverClassStyle = CS_OWNDC | CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
+// The resources hold no icon 100, so the class ends up without an icon.
+constexpr WORD SaverClassIcon = 100;
+constexpr DWORD FullScreenStyle = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+constexpr DWORD FullScreenExStyle = WS_EX_TOPMOST;
+constexpr DWORD PreviewStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
+
+// Detaches any input method from the saver window, but only through an input-method
+// module that someone else has already loaded into the process.
+void DetachInputMethod(HWND window)
+{
+    AssociateContext = nullptr;
+    PreviousInputContext = nullptr;
+    ImeModule = GetModuleHandleA("IMM32.DLL");
+    if (ImeModule == nullptr) return;
+    AssociateContext =
+        reinterpret_cast<ImmAssociateContextFunction>(GetProcAddress(ImeModule, "ImmAssociateContext"));
+    if (AssociateContext != nullptr) PreviousInputContext = AssociateContext(window, nullptr);
+}
+
+void RestoreInputMethod(HWND window)
+{
+    if (ImeModule != nullptr && AssociateContext != nullptr && PreviousInputContext != nullptr)
+        AssociateContext(window, PreviousInputContext);
+}
+
+}  // namespace
+
+int RunSaver(HWND parent)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.style = SaverClassStyle;
+    windowClass.lpfnWndProc = SaverWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = SaverInstance;
+    windowClass.hIcon = LoadIconA(SaverInstance, MAKEINTRESOURCEA(SaverClassIcon));
+    windowClass.hCursor = nullptr;
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = SaverClassName;
+
+    DWORD exStyle = 0;
+    DWORD style = 0;
+    const char* title = nullptr;
+    int x = 0, y = 0, width = 0, height = 0;
+    if (parent != nullptr) {
+        RECT client = {};
+        GetClientRect(parent, &client);
+        width = client.right;
+        height = client.bottom;
+        style = PreviewStyle;
+        title = PreviewTitle;
+        PreviewMode = true;
+    } else {
+        RECT box = {};
+        HDC screen = GetDC(nullptr);
+        GetClipBox(screen, &box);
+        ReleaseDC(nullptr, screen);
+        x = box.left;
+        y = box.top;
+        width = box.right - box.left;
+        height = box.bottom - box.top;
+        style = FullScreenStyle;
+        exStyle = FullScreenExStyle;
+        title = FullScreenTitle;
+
+        HWND running = FindWindowA(SaverClassName, FullScreenTitle);
+        if (running != nullptr && IsWindow(running)) {
+            SetForegroundWindow(running);
+            return 0;
+        }
+        LoadPasswordModule();
+    }
+
+    QueryCancelAutoPlayMessage = OlderFamily ? RegisterWindowMessageA("QueryCancelAutoPlay") : 0;
+
+    SaverWindow = nullptr;
+    if (RegisterClassA(&windowClass) != 0)
+        SaverWindow = CreateWindowExA(exStyle, SaverClassName, title, style, x, y, width, height, parent, nullptr,
+                                      SaverInstance, nullptr);
+    if (SaverWindow == nullptr) {
+        UnloadPasswordModule();
+        return SaverWindowFailed;
+    }
+
+    if (!PreviewMode) SetForegroundWindow(SaverWindow);
+    // GetMessageA answers -1 when it fails; a loop on any nonzero answer would then
+    // spin forever, so only a real message keeps it going.
+    MSG message = {};
+    BOOL received;
+    while ((received = GetMessageA(&message, nullptr, 0, 0)) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    UnloadPasswordModule();
+    // A broken loop brought no quit message, and its end is no success.
+    if (received < 0) return SaverWindowFailed;
+    return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        DetachInputMethod(window);
+        GetCursorPos(&MouseReference);
+        if (!PreviewMode) SetCursor(nullptr);
+        break;
+
+    case WM_DESTROY:
+        RestoreInputMethod(window);
+        PostQuitMessage(0);
+        break;
+
+    case WM_SETTEXT:
+        return 0;
+
+    case WM_PAINT:
+        if (CloseAllowed != 0) return DefWindowProcA(window, message, wParam, lParam);
+        if (!PreviewMode) SetCursor(nullptr);
+        break;
+
+    case WM_HELP:
+    case WM_CONTEXTMENU:
+        if (PreviewMode) {
+            // The preview's host window gives the help, so it must see itself as the target.
+            HWND parent = GetParent(window);
+            if (parent != nullptr && IsWindow(parent))
+                PostMessageA(parent, message, reinterpret_cast<WPARAM>(parent), lParam);
+            return 1;
+        }
+        break;
+
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        if (CloseAllowed != 0) return DefWindowProcA(window, message, wParam, lParam);
+        break;
+
+    case WM_SYSCOMMAND:
+        // The whole wParam counts: these exact commands, not their low-bit variants.
+        if (!PreviewMode && (wParam == SC_NEXTWINDOW || wParam == SC_PREVWINDOW || wParam == SC_SCREENSAVE))
+            return 0;
+        break;
+
+    case WM_TIMER:
+        if (CloseAllowed != 0) return 0;
+        // Yield the rest of the time slice first, so that frames never starve other programs.
+        Sleep(0);
+        break;
+    }
+    return EffectProc(window, message, wParam, lParam);
+}

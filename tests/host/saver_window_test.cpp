@@ -1,0 +1,554 @@
+#include "host/saver_window.h"
+
+#include "host/entry.h"
+#include "host/input_policy.h"
+#include "standin.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const HINSTANCE TestInstance = reinterpret_cast<HINSTANCE>(0x400000);
+const LPARAM TestLParam = 0x00640032;
+const WPARAM AltKey = 0x12;
+
+int64_t Value(const void* handle) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)); }
+
+void ResetHost()
+{
+    standin::Reset();
+    SaverInstance = TestInstance;
+    OlderFamily = 0;
+    PreviewMode = false;
+    SaverWindow = nullptr;
+    QueryCancelAutoPlayMessage = 0;
+    ImeModule = nullptr;
+    AssociateContext = nullptr;
+    PreviousInputContext = nullptr;
+    CloseAllowed = 0;
+    InVerification = false;
+    PasswordModule = nullptr;
+    VerifyFunction = nullptr;
+    LastAskTick = NoVerificationYet;
+    MouseReference = POINT{0, 0};
+}
+
+// Ends a run the way a user does: once the loop waits, a close request arrives.
+void CloseWhenIdle()
+{
+    standin::idle = [] {
+        standin::Window* record = standin::FindWindowRecord(SaverWindow);
+        if (record != nullptr && record->alive) PostMessageA(SaverWindow, WM_CLOSE, 0, 0);
+    };
+}
+
+BOOL WINAPI AcceptPassword(HWND) { return TRUE; }
+
+// Older family with password protection on and a password module that accepts.
+void EnablePasswordModule()
+{
+    OlderFamily = 1;
+    standin::registry["Control Panel\\Desktop"]["ScreenSaveUsePassword"] = {1, 0, 0, 0};
+    standin::AddModule("PASSWORD.CPL", {{"VerifyScreenSavePwd", reinterpret_cast<FARPROC>(AcceptPassword)}});
+}
+
+bool Called(const std::string& name, const std::string& text)
+{
+    for (const standin::Call& call : standin::CallsNamed(name))
+        if (call.text == text) return true;
+    return false;
+}
+
+int IndexOfCallWithText(const std::string& name, const std::string& text)
+{
+    for (size_t i = 0; i < standin::calls.size(); ++i)
+        if (standin::calls[i].name == name && standin::calls[i].text == text) return static_cast<int>(i);
+    return -1;
+}
+
+class RunSaverTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetHost(); }
+};
+
+TEST_F(RunSaverTest, RegistersTheBlackCursorlessClassWithTheWindowProcedure)
+{
+    CloseWhenIdle();
+    ASSERT_EQ(RunSaver(nullptr), 0);
+
+    ASSERT_EQ(standin::classes.size(), 1u);
+    const WNDCLASSA& record = standin::classes[0].record;
+    EXPECT_EQ(standin::classes[0].name, "WindowsScreenSaverClass");
+    EXPECT_EQ(record.style, 0x2Bu);
+    EXPECT_EQ(record.lpfnWndProc, &SaverWindowProc);
+    EXPECT_EQ(record.cbClsExtra, 0);
+    EXPECT_EQ(record.cbWndExtra, 0);
+    EXPECT_EQ(record.hInstance, TestInstance);
+    EXPECT_EQ(record.hIcon, nullptr);
+    EXPECT_EQ(record.hCursor, nullptr);
+    EXPECT_EQ(record.lpszMenuName, nullptr);
+    EXPECT_NE(record.hbrBackground, nullptr);
+    EXPECT_EQ(record.hbrBackground, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+
+    std::vector<standin::Call> icons = standin::CallsNamed("LoadIconA");
+    ASSERT_EQ(icons.size(), 1u);
+    EXPECT_EQ(icons[0].args, (std::vector<int64_t>{Value(TestInstance), 100}));
+}
+
+TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
+{
+    struct Case {
+        const char* mode;
+        bool preview;
+        RECT screen;
+        int parentWidth, parentHeight;
+        DWORD exStyle, style;
+        int x, y, width, height;
+        const char* title;
+    };
+    const Case cases[] = {
+        {"full screen covers the screen's clip box", false, {-1280, 0, 1024, 768}, 0, 0, 8, 0x96000000, -1280, 0,
+         2304, 768, "Screen Saver"},
+        {"full screen with an offset box", false, {10, 20, 810, 620}, 0, 0, 8, 0x96000000, 10, 20, 800, 600,
+         "Screen Saver"},
+        {"preview fills the parent's client area", true, {0, 0, 1024, 768}, 152, 112, 0, 0x52000000, 0, 0, 152, 112,
+         "Preview"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ResetHost();
+        standin::screen = c.screen;
+        HWND parent = c.preview ? standin::AddWindow(c.parentWidth, c.parentHeight, "Desk") : nullptr;
+        if (c.preview)
+            standin::idle = [parent] { DestroyWindow(parent); };
+        else
+            CloseWhenIdle();
+
+        EXPECT_EQ(RunSaver(parent), 0);
+
+        std::vector<standin::Call> made = standin::CallsNamed("CreateWindowExA");
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_EQ(made[0].text, std::string("WindowsScreenSaverClass|") + c.title);
+        EXPECT_EQ(made[0].args, (std::vector<int64_t>{c.exStyle, c.style, c.x, c.y, c.width, c.height, Value(parent),
+                                                      0, Value(TestInstance), 0}));
+        EXPECT_EQ(PreviewMode, c.preview);
+    }
+}
+
+TEST_F(RunSaverTest, FullScreenRunTakesTheForegroundAndEndsWithZeroAfterAClose)
+{
+    CloseWhenIdle();
+    EXPECT_EQ(RunSaver(nullptr), 0);
+
+    // The screen's context is given back; the window comes forward before the loop.
+    EXPECT_EQ(standin::CountCalls("GetDC"), standin::CountCalls("ReleaseDC"));
+    int foreground = standin::IndexOfCall("SetForegroundWindow");
+    ASSERT_GE(foreground, 0);
+    EXPECT_EQ(standin::calls[foreground].args[0], Value(SaverWindow));
+    EXPECT_LT(foreground, standin::IndexOfCall("GetMessageA"));
+    EXPECT_GT(standin::CountCalls("TranslateMessage"), 0);
+    EXPECT_EQ(standin::CountCalls("TranslateMessage"), standin::CountCalls("DispatchMessageA"));
+    EXPECT_FALSE(standin::FindWindowRecord(SaverWindow)->alive);
+    EXPECT_EQ(standin::CountCalls("GetMessageA:empty"), 0);
+}
+
+TEST_F(RunSaverTest, PreviewRunNeitherLooksForAnotherSaverNorTakesTheForeground)
+{
+    // A full-screen saver already runs; a preview starts all the same.
+    standin::AddWindow(1024, 768, "WindowsScreenSaverClass", "Screen Saver");
+    HWND parent = standin::AddWindow(152, 112, "Desk");
+    standin::idle = [parent] { DestroyWindow(parent); };
+
+    EXPECT_EQ(RunSaver(parent), 0);
+
+    EXPECT_EQ(standin::CountCalls("FindWindowA"), 0);
+    EXPECT_EQ(standin::CountCalls("SetForegroundWindow"), 0);
+    EXPECT_EQ(standin::CountCalls("CreateWindowExA"), 1);
+    EXPECT_EQ(standin::CountCalls("SetCursor"), 0);
+}
+
+TEST_F(RunSaverTest, SecondFullScreenStartBringsTheRunningSaverForwardAndMakesNothing)
+{
+    EnablePasswordModule();
+    HWND running = standin::AddWindow(1024, 768, "WindowsScreenSaverClass", "Screen Saver");
+
+    EXPECT_EQ(RunSaver(nullptr), 0);
+
+    ASSERT_TRUE(Called("FindWindowA", "WindowsScreenSaverClass|Screen Saver"));
+    std::vector<standin::Call> forward = standin::CallsNamed("SetForegroundWindow");
+    ASSERT_EQ(forward.size(), 1u);
+    EXPECT_EQ(forward[0].args[0], Value(running));
+    EXPECT_EQ(standin::CountCalls("RegisterClassA"), 0);
+    EXPECT_EQ(standin::CountCalls("CreateWindowExA"), 0);
+    EXPECT_EQ(standin::CountCalls("LoadLibraryA"), 0);
+    EXPECT_EQ(standin::CountCalls("GetMessageA"), 0);
+    EXPECT_EQ(SaverWindow, nullptr);
+}
+
+TEST_F(RunSaverTest, OnlyATopLevelSaverTitledScreenSaverCountsAsRunning)
+{
+    const char* titles[] = {"Preview", "Screen saver", ""};
+    for (const char* title : titles) {
+        SCOPED_TRACE(title);
+        ResetHost();
+        standin::AddWindow(1024, 768, "WindowsScreenSaverClass", title);
+        CloseWhenIdle();
+        EXPECT_EQ(RunSaver(nullptr), 0);
+        EXPECT_EQ(standin::CountCalls("CreateWindowExA"), 1);
+    }
+}
+
+TEST_F(RunSaverTest, PasswordModuleIsLoadedBeforeTheClassInFullScreenOnlyAndReleasedAfterTheLoop)
+{
+    EnablePasswordModule();
+    CloseWhenIdle();
+    EXPECT_EQ(RunSaver(nullptr), 0);
+    int loaded = IndexOfCallWithText("LoadLibraryA", "PASSWORD.CPL");
+    ASSERT_GE(loaded, 0);
+    EXPECT_LT(loaded, standin::IndexOfCall("RegisterClassA"));
+    int lastMessage = -1;
+    for (int i = standin::IndexOfCall("GetMessageA"); i >= 0; i = standin::IndexOfCall("GetMessageA", i + 1))
+        lastMessage = i;
+    EXPECT_GT(standin::IndexOfCall("FreeLibrary"), lastMessage);
+    EXPECT_EQ(PasswordModule, nullptr);
+
+    ResetHost();
+    EnablePasswordModule();
+    HWND parent = standin::AddWindow(152, 112, "Desk");
+    standin::idle = [parent] { DestroyWindow(parent); };
+    EXPECT_EQ(RunSaver(parent), 0);
+    EXPECT_EQ(standin::CountCalls("LoadLibraryA"), 0);
+}
+
+TEST_F(RunSaverTest, RunWithoutAWindowReportsFailureAndStillReleasesThePasswordModule)
+{
+    struct Case {
+        const char* failure;
+        bool registerFails, createFails;
+    };
+    const Case cases[] = {{"class refused", true, false}, {"window refused", false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failure);
+        ResetHost();
+        EnablePasswordModule();
+        standin::registerClassFails = c.registerFails;
+        standin::createWindowFails = c.createFails;
+
+        EXPECT_EQ(RunSaver(nullptr), SaverWindowFailed);
+        EXPECT_NE(SaverWindowFailed, 0);
+        EXPECT_EQ(standin::CountCalls("CreateWindowExA"), c.createFails ? 1 : 0);
+        EXPECT_EQ(standin::CountCalls("GetMessageA"), 0);
+        EXPECT_EQ(standin::CountCalls("FreeLibrary"), 1);
+        EXPECT_EQ(SaverWindow, nullptr);
+    }
+}
+
+TEST_F(RunSaverTest, FailingMessageQueueEndsTheLoopAsAFailure)
+{
+    standin::getMessageFailures = 1;
+    CloseWhenIdle();
+    EXPECT_EQ(RunSaver(nullptr), SaverWindowFailed);
+    EXPECT_EQ(standin::CountCalls("GetMessageA"), 1);
+    EXPECT_EQ(standin::CountCalls("DispatchMessageA"), 0);
+}
+
+TEST_F(RunSaverTest, AutoPlayQueryIsRegisteredOnTheOlderFamilyOnly)
+{
+    struct Case {
+        const char* setting;
+        LONG older;
+        bool preview;
+    };
+    const Case cases[] = {{"newer, full screen", 0, false},
+                          {"newer, preview", 0, true},
+                          {"older, full screen", 1, false},
+                          {"older, preview", 1, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting);
+        ResetHost();
+        OlderFamily = c.older;
+        QueryCancelAutoPlayMessage = 0xDEAD;
+        HWND parent = c.preview ? standin::AddWindow(152, 112, "Desk") : nullptr;
+        if (c.preview)
+            standin::idle = [parent] { DestroyWindow(parent); };
+        else
+            CloseWhenIdle();
+
+        EXPECT_EQ(RunSaver(parent), 0);
+
+        if (c.older) {
+            ASSERT_TRUE(Called("RegisterWindowMessageA", "QueryCancelAutoPlay"));
+            EXPECT_EQ(QueryCancelAutoPlayMessage, RegisterWindowMessageA("QueryCancelAutoPlay"));
+            EXPECT_NE(QueryCancelAutoPlayMessage, 0u);
+        } else {
+            EXPECT_EQ(standin::CountCalls("RegisterWindowMessageA"), 0);
+            EXPECT_EQ(QueryCancelAutoPlayMessage, 0u);
+        }
+    }
+}
+
+// The input-method module as the test scripts it.
+struct AssociateCall {
+    HWND window;
+    HIMC context;
+};
+std::vector<AssociateCall> associateCalls;
+HIMC contextInUse;
+
+HIMC WINAPI RecordAssociateContext(HWND window, HIMC context)
+{
+    associateCalls.push_back(AssociateCall{window, context});
+    return contextInUse;
+}
+
+TEST_F(RunSaverTest, InputMethodIsDetachedAtCreationAndHandedBackAtDestruction)
+{
+    const HIMC previous = reinterpret_cast<HIMC>(0x7700);
+    struct Case {
+        const char* setting;
+        bool moduleKnown, moduleLoaded, exported;
+        HIMC previous;
+        size_t expectedCalls;
+    };
+    const Case cases[] = {
+        {"module loaded, context attached", true, true, true, previous, 2},
+        {"module loaded, no context attached", true, true, true, nullptr, 1},
+        {"module present but not loaded", true, false, true, previous, 0},
+        {"module without the function", true, true, false, previous, 0},
+        {"no module", false, false, false, previous, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting);
+        ResetHost();
+        associateCalls.clear();
+        contextInUse = c.previous;
+        if (c.moduleKnown) {
+            std::map<std::string, FARPROC> exports;
+            if (c.exported) exports["ImmAssociateContext"] = reinterpret_cast<FARPROC>(RecordAssociateContext);
+            standin::AddModule("IMM32.DLL", exports, c.moduleLoaded);
+        }
+        CloseWhenIdle();
+
+        EXPECT_EQ(RunSaver(nullptr), 0);
+
+        EXPECT_TRUE(Called("GetModuleHandleA", "IMM32.DLL"));
+        EXPECT_FALSE(Called("LoadLibraryA", "IMM32.DLL"));
+        ASSERT_EQ(associateCalls.size(), c.expectedCalls);
+        if (c.expectedCalls >= 1) {
+            EXPECT_EQ(associateCalls[0].window, SaverWindow);
+            EXPECT_EQ(associateCalls[0].context, nullptr);
+        }
+        if (c.expectedCalls == 2) {
+            EXPECT_EQ(associateCalls[1].window, SaverWindow);
+            EXPECT_EQ(associateCalls[1].context, previous);
+        }
+    }
+}
+
+// The window procedure, called directly on a saver window made as RunSaver makes it.
+class SaverWindowProcTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetHost(); }
+
+    HWND MakeSaverWindow(bool preview, bool withParent = true)
+    {
+        PreviewMode = preview;
+        parent = preview && withParent ? standin::AddWindow(200, 150, "Desk") : nullptr;
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = SaverWindowProc;
+        windowClass.lpszClassName = "WindowsScreenSaverClass";
+        RegisterClassA(&windowClass);
+        window = CreateWindowExA(preview ? 0 : WS_EX_TOPMOST, "WindowsScreenSaverClass",
+                                 preview ? "Preview" : "Screen Saver", preview ? 0x52000000 : 0x96000000, 0, 0, 200,
+                                 150, parent, nullptr, TestInstance, nullptr);
+        standin::calls.clear();
+        standin::posted.clear();
+        return window;
+    }
+
+    bool DefaultSaw(UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        std::vector<int64_t> expected = {Value(window), message, static_cast<int64_t>(wParam), lParam};
+        for (const standin::Call& call : standin::CallsNamed("DefWindowProcA"))
+            if (call.args == expected) return true;
+        return false;
+    }
+
+    bool Posted(HWND to, UINT message)
+    {
+        for (const MSG& queued : standin::posted)
+            if (queued.hwnd == to && queued.message == message) return true;
+        return false;
+    }
+
+    HWND parent = nullptr;
+    HWND window = nullptr;
+};
+
+TEST_F(SaverWindowProcTest, CreationRecordsTheCursorAndHidesItInFullScreenOnly)
+{
+    for (bool preview : {false, true}) {
+        SCOPED_TRACE(preview ? "preview" : "full screen");
+        ResetHost();
+        standin::cursor = POINT{321, 123};
+        PreviewMode = preview;
+        HWND desk = preview ? standin::AddWindow(200, 150, "Desk") : nullptr;
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = SaverWindowProc;
+        windowClass.lpszClassName = "WindowsScreenSaverClass";
+        RegisterClassA(&windowClass);
+        HWND made = CreateWindowExA(0, "WindowsScreenSaverClass", "", 0, 0, 0, 200, 150, desk, nullptr,
+                                    TestInstance, nullptr);
+
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(MouseReference.x, 321);
+        EXPECT_EQ(MouseReference.y, 123);
+        std::vector<standin::Call> cursors = standin::CallsNamed("SetCursor");
+        if (preview) {
+            EXPECT_TRUE(cursors.empty());
+        } else {
+            ASSERT_EQ(cursors.size(), 1u);
+            EXPECT_EQ(cursors[0].args[0], 0);
+        }
+        // The effect's creation still runs: its frame timer is started.
+        ASSERT_EQ(standin::timers.size(), 1u);
+        EXPECT_EQ(standin::timers[0].window, made);
+    }
+}
+
+TEST_F(SaverWindowProcTest, DestructionPostsQuitWithZeroBeforeTheEffectStopsItsTimer)
+{
+    MakeSaverWindow(false);
+    DestroyWindow(window);
+    int quit = standin::IndexOfCall("PostQuitMessage");
+    ASSERT_GE(quit, 0);
+    EXPECT_EQ(standin::calls[quit].args[0], 0);
+    EXPECT_LT(quit, standin::IndexOfCall("KillTimer"));
+    EXPECT_TRUE(standin::timers.empty());
+    ASSERT_EQ(standin::posted.size(), 1u);
+    EXPECT_EQ(standin::posted[0].message, static_cast<UINT>(WM_QUIT));
+    EXPECT_EQ(standin::posted[0].wParam, 0u);
+}
+
+TEST_F(SaverWindowProcTest, SettlesEachMessageAsItsModeAndClosingStateRequire)
+{
+    struct Row {
+        const char* behaviour;
+        UINT message;
+        WPARAM wParam;
+        bool preview;
+        LONG closeAllowed;
+        LRESULT result;
+        bool reachesDefault;  // DefWindowProcA sees the message
+        bool closePosted;     // the close-on-input policy behind the effect saw it
+        bool cursorHidden;
+        bool frameDrawn;      // Sleep(0), then the effect's frame
+    };
+    const Row rows[] = {
+        {"title changes are refused", WM_SETTEXT, 0, false, 0, 0, false, false, false, false},
+        {"title changes are refused in preview while closing", WM_SETTEXT, 0, true, 1, 0, false, false, false, false},
+        {"a paint hides the cursor and reaches the default", WM_PAINT, 0, false, 0, 0, true, false, true, false},
+        {"a preview paint leaves the cursor", WM_PAINT, 0, true, 0, 0, true, false, false, false},
+        {"a paint while closing goes straight to the default", WM_PAINT, 0, false, 1, 0, true, false, false, false},
+        {"a key closes", WM_KEYDOWN, 'A', false, 0, 0, true, true, false, false},
+        {"a system key closes", WM_SYSKEYDOWN, AltKey, false, 0, 0, true, true, false, false},
+        {"a real movement closes", WM_MOUSEMOVE, 0, false, 0, 0, true, true, false, false},
+        {"a left click closes", WM_LBUTTONDOWN, 1, false, 0, 0, true, true, false, false},
+        {"a right click closes", WM_RBUTTONDOWN, 2, false, 0, 0, true, true, false, false},
+        {"a middle click closes", WM_MBUTTONDOWN, 16, false, 0, 0, true, true, false, false},
+        {"a key while closing only reaches the default", WM_KEYDOWN, 'A', false, 1, 0, true, false, false, false},
+        {"a system key while closing", WM_SYSKEYDOWN, AltKey, false, 1, 0, true, false, false, false},
+        {"a movement while closing", WM_MOUSEMOVE, 0, false, 1, 0, true, false, false, false},
+        {"a left click while closing", WM_LBUTTONDOWN, 1, false, 1, 0, true, false, false, false},
+        {"a right click while closing", WM_RBUTTONDOWN, 2, false, 1, 0, true, false, false, false},
+        {"a middle click while closing", WM_MBUTTONDOWN, 16, false, 1, 0, true, false, false, false},
+        {"a key does not close a preview", WM_KEYDOWN, 'A', true, 0, 0, true, false, false, false},
+        {"next window is swallowed", WM_SYSCOMMAND, SC_NEXTWINDOW, false, 0, 0, false, false, false, false},
+        {"previous window is swallowed", WM_SYSCOMMAND, SC_PREVWINDOW, false, 0, 0, false, false, false, false},
+        {"screen save is swallowed", WM_SYSCOMMAND, SC_SCREENSAVE, false, 0, 0, false, false, false, false},
+        {"next window with a low bit set goes on", WM_SYSCOMMAND, SC_NEXTWINDOW | 1, false, 0, 0, true, false, false,
+         false},
+        {"screen save with low bits set goes on", WM_SYSCOMMAND, SC_SCREENSAVE | 0xF, false, 0, 0, true, false, false,
+         false},
+        {"other system commands go on", WM_SYSCOMMAND, 0xF060, false, 0, 0, true, false, false, false},
+        {"a preview does not swallow screen save", WM_SYSCOMMAND, SC_SCREENSAVE, true, 0, 0, true, false, false,
+         false},
+        {"a tick draws a frame", WM_TIMER, 1, false, 0, 0, false, false, false, true},
+        {"a preview tick draws a frame", WM_TIMER, 1, true, 0, 0, false, false, false, true},
+        {"a tick while closing draws nothing", WM_TIMER, 1, false, 1, 0, false, false, false, false},
+        {"help goes on in full screen", WM_HELP, 0, false, 0, 0, true, false, false, false},
+        {"a context menu goes on in full screen", WM_CONTEXTMENU, 0, false, 0, 0, true, false, false, false},
+        {"other messages go on down the chain", WM_ACTIVATEAPP, 0, false, 0, 0, true, true, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.behaviour);
+        ResetHost();
+        MakeSaverWindow(row.preview);
+        standin::cursor = POINT{50, 0};  // well past the movement threshold
+        CloseAllowed = row.closeAllowed;
+
+        EXPECT_EQ(SaverWindowProc(window, row.message, row.wParam, TestLParam), row.result);
+
+        EXPECT_EQ(DefaultSaw(row.message, row.wParam, TestLParam), row.reachesDefault);
+        EXPECT_EQ(Posted(window, WM_CLOSE), row.closePosted);
+        bool cursorHidden = false;
+        for (const standin::Call& call : standin::CallsNamed("SetCursor"))
+            cursorHidden = cursorHidden || call.args[0] == 0;
+        EXPECT_EQ(cursorHidden, row.cursorHidden);
+        int sleep = standin::IndexOfCall("Sleep");
+        int frame = standin::IndexOfCall("GetDC");
+        EXPECT_EQ(sleep >= 0, row.frameDrawn);
+        EXPECT_EQ(frame >= 0, row.frameDrawn);
+        if (row.frameDrawn) {
+            EXPECT_EQ(standin::calls[sleep].args[0], 0);
+            EXPECT_LT(sleep, frame);
+            EXPECT_EQ(standin::calls[frame].args[0], Value(window));
+        }
+    }
+}
+
+TEST_F(SaverWindowProcTest, PreviewForwardsHelpToItsParentAsTheTarget)
+{
+    struct Case {
+        const char* parentState;
+        bool withParent, parentAlive;
+    };
+    const Case cases[] = {{"live parent", true, true}, {"destroyed parent", true, false}, {"no parent", false, false}};
+    for (UINT message : {static_cast<UINT>(WM_HELP), static_cast<UINT>(WM_CONTEXTMENU)}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.parentState) + (message == WM_HELP ? ", help" : ", context menu"));
+            ResetHost();
+            MakeSaverWindow(true, c.withParent);
+            if (c.withParent && !c.parentAlive) standin::FindWindowRecord(parent)->alive = false;
+
+            EXPECT_EQ(SaverWindowProc(window, message, 0x1234, TestLParam), 1);
+
+            EXPECT_FALSE(DefaultSaw(message, 0x1234, TestLParam));
+            if (c.parentAlive) {
+                ASSERT_EQ(standin::posted.size(), 1u);
+                EXPECT_EQ(standin::posted[0].hwnd, parent);
+                EXPECT_EQ(standin::posted[0].message, message);
+                EXPECT_EQ(standin::posted[0].wParam, reinterpret_cast<WPARAM>(parent));
+                EXPECT_EQ(standin::posted[0].lParam, TestLParam);
+            } else {
+                EXPECT_EQ(standin::CountCalls("PostMessageA"), 0);
+            }
+        }
+    }
+}
+
+BOOL WINAPI AnswerSeven(HWND) { return 7; }
+
+TEST_F(SaverWindowProcTest, VerifyRequestTravelsOnAndItsAnswerComesBackUnchanged)
+{
+    MakeSaverWindow(false);
+    OlderFamily = 1;
+    VerifyFunction = AnswerSeven;
+    EXPECT_EQ(SaverWindowProc(window, VerifyRequestMessage, 0, 0), 7);
+}
+
+}  // namespace

@@ -26,6 +26,7 @@ bool createWindowFails;
 std::vector<Window> windows;
 std::vector<RegisteredClass> classes;
 std::vector<MSG> posted;
+bool sendingWide;
 std::function<void()> idle;
 int getMessageFailures;
 std::vector<Timer> timers;
@@ -110,6 +111,7 @@ void Reset() {
     windows.clear();
     classes.clear();
     posted.clear();
+    sendingWide = false;
     idle = nullptr;
     getMessageFailures = 0;
     timers.clear();
@@ -401,12 +403,20 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Record("SendMessageA", {Value(window), message, static_cast<int64_t>(wParam), lParam});
-    return Deliver(window, message, wParam, lParam);
+    bool outer = sendingWide;
+    sendingWide = false;
+    LRESULT result = Deliver(window, message, wParam, lParam);
+    sendingWide = outer;
+    return result;
 }
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Record("SendMessageW", {Value(window), message, static_cast<int64_t>(wParam), lParam});
-    return Deliver(window, message, wParam, lParam);
+    bool outer = sendingWide;
+    sendingWide = true;
+    LRESULT result = Deliver(window, message, wParam, lParam);
+    sendingWide = outer;
+    return result;
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -69,6 +69,8 @@ Window* FindWindowRecord(HWND window);
 
 // Messages posted and not yet taken, in order (PostMessageA, PostQuitMessage).
 extern std::vector<MSG> posted;
+// True while SendMessageW delivers, so a control can tell which interface sent a message.
+extern bool sendingWide;
 // Called by GetMessageA when the queue is empty; it may post. If the queue is still
 // empty, GetMessageA records "GetMessageA:empty" and returns WM_QUIT with wParam -2
 // so that a test loop cannot hang.

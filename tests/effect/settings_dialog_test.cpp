@@ -1,0 +1,349 @@
+// The settings dialog on the stand-in's dialog manager, with a real kelvo.ini on disk.
+#include "effect/settings_dialog.h"
+
+#include "dialog.h"
+#include "effect/settings_file.h"
+#include "resources/resource_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+const std::vector<std::wstring> ColourModeTexts = {L"いっしょ", L"ばらばら", L"ランダム"};
+
+// What the dialog showed when it ended.
+struct Shown {
+    std::string label;
+    std::string field;
+    int thumb = 0;
+    int scrollMinimum = 0, scrollMaximum = 0;
+    std::vector<std::wstring> items;
+    int selection = -1;
+};
+
+class SettingsDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        standin::Reset();
+        char pattern[] = "/tmp/kelvo-dialog-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder = pattern;
+        std::string modulePath = folder + "/kelvo.scr";
+        for (char& c : modulePath)
+            if (c == '/') c = '\\';
+        standin::moduleFileName = modulePath;
+    }
+
+    void TearDown() override {
+        std::remove(IniPath().c_str());
+        rmdir(folder.c_str());
+    }
+
+    std::string IniPath() const { return folder + "/kelvo.ini"; }
+
+    void WriteIni(const std::string& text) const { std::ofstream(IniPath(), std::ios::binary) << text; }
+
+    bool IniExists() const { return std::ifstream(IniPath()).good(); }
+
+    std::string ReadIni() const {
+        std::ifstream file(IniPath(), std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        return content.str();
+    }
+
+    // Shows the dialog as the entry does; the script plays the user.
+    INT_PTR Run(std::function<void(HWND)> script) {
+        standin::dialogScript = std::move(script);
+        INT_PTR result = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDialogProc, 0);
+        lastDialog = standin::dialogs.empty() ? nullptr : standin::dialogs.back().handle;
+        return result;
+    }
+
+    static void Press(HWND dialog, int button) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, 0), 0); }
+
+    static void Scroll(HWND dialog, int code, int position = 0) {
+        SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(code, position), 0);
+    }
+
+    Shown Read() const {
+        Shown shown;
+        const standin::DialogControl* label = standin::FindDialogControl(lastDialog, IDC_WAIT_LABEL);
+        const standin::DialogControl* field = standin::FindDialogControl(lastDialog, IDC_KOMAKASA_EDIT);
+        const standin::DialogControl* bar = standin::FindDialogControl(lastDialog, IDC_WAIT_SCROLLBAR);
+        const standin::DialogControl* list = standin::FindDialogControl(lastDialog, IDC_COLMODE_LIST);
+        if (label == nullptr || field == nullptr || bar == nullptr || list == nullptr) {
+            ADD_FAILURE() << "the dialog was not shown";
+            return shown;
+        }
+        shown.label = label->text;
+        shown.field = field->text;
+        shown.thumb = bar->scrollPosition;
+        shown.scrollMinimum = bar->scrollMinimum;
+        shown.scrollMaximum = bar->scrollMaximum;
+        shown.items = list->items;
+        shown.selection = list->selection;
+        return shown;
+    }
+
+    // Opens the dialog, cancels it, and tells what it showed.
+    Shown OpenAndCancel() {
+        EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDCANCEL); }), IDCANCEL);
+        return Read();
+    }
+
+    std::string folder;
+    HWND lastDialog = nullptr;
+};
+
+TEST_F(SettingsDialogTest, OpeningWithoutFileShowsTheDefaults) {
+    Shown shown = OpenAndCancel();
+    EXPECT_EQ(shown.items, ColourModeTexts);  // in insertion order, readable on any code page
+    EXPECT_EQ(shown.selection, 0);
+    EXPECT_EQ(shown.scrollMinimum, 10);
+    EXPECT_EQ(shown.scrollMaximum, 200);
+    EXPECT_EQ(shown.thumb, 40);
+    EXPECT_EQ(shown.label, " 40");
+    EXPECT_EQ(shown.field, "8");
+    EXPECT_EQ(standin::dialogs.back().templateId, IDD_SETTINGS);
+}
+
+// The opening leaves the wait controls to the edit's change notifications, which
+// must come after the range is set and put the thumb and label in place.
+TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications) {
+    WriteIni("[TestScreenSaver]\r\nwait=500\r\n");
+    OpenAndCancel();
+    int range = standin::IndexOfCall("SetScrollRange");
+    int field = standin::IndexOfCall("SetDlgItemTextA");
+    int firstPosition = standin::IndexOfCall("SetScrollPos");
+    int firstItem = standin::IndexOfCall("SendMessageW");
+    ASSERT_GE(range, 0);
+    EXPECT_LT(range, field);
+    EXPECT_LT(field, firstPosition);
+    EXPECT_LT(firstPosition, firstItem);
+    // One synchronisation for each of EN_UPDATE and EN_CHANGE, none of the opening's own.
+    EXPECT_EQ(standin::CountCalls("SetScrollPos"), 2);
+    EXPECT_EQ(standin::CallsNamed("SetScrollPos")[0].args[2], 200);
+    EXPECT_EQ(SaverSettings.wait, 200);
+}
+
+TEST_F(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
+    struct Case {
+        const char* file;
+        int thumb;
+        const char* label;
+        const char* field;
+        int selection;
+    };
+    const Case cases[] = {
+        {"wait=5", 10, " 10", "8", 0},
+        {"wait=500", 200, "200", "8", 0},
+        {"wait=-7", 10, " 10", "8", 0},
+        {"wait=99", 99, " 99", "8", 0},
+        {"komakasa=0", 40, " 40", "1", 0},
+        {"komakasa=99", 40, " 40", "64", 0},
+        {"komakasa=17", 40, " 40", "17", 0},
+        {"colmode=1", 40, " 40", "8", 1},
+        {"colmode=2", 40, " 40", "8", 2},
+        {"colmode=5", 40, " 40", "8", -1},
+        {"colmode=-1", 40, " 40", "8", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        WriteIni(std::string("[TestScreenSaver]\r\n") + c.file + "\r\n");
+        Shown shown = OpenAndCancel();
+        EXPECT_EQ(shown.thumb, c.thumb);
+        EXPECT_EQ(shown.label, c.label);
+        EXPECT_EQ(shown.field, c.field);
+        EXPECT_EQ(shown.selection, c.selection);
+        EXPECT_EQ(shown.items.size(), 3u);
+    }
+}
+
+TEST_F(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
+    struct Case {
+        int start;
+        int code;
+        int position;  // high word of wParam
+        int expected;
+    };
+    const Case cases[] = {
+        {40, SB_LINELEFT, 0, 39},       {40, SB_LINERIGHT, 0, 41},     {40, SB_PAGELEFT, 0, 30},
+        {40, SB_PAGERIGHT, 0, 50},      {195, SB_PAGERIGHT, 0, 200},   {12, SB_PAGELEFT, 0, 10},
+        {10, SB_LINELEFT, 0, 10},       {200, SB_LINERIGHT, 0, 200},   {40, SB_THUMBTRACK, 123, 123},
+        {40, SB_THUMBTRACK, 5, 10},     {40, SB_THUMBTRACK, 0xFFFF, 200},  // unsigned: not -1
+        {40, SB_THUMBPOSITION, 123, 40}, {40, SB_LEFT, 0, 40},          {40, SB_RIGHT, 0, 40},
+        {40, SB_ENDSCROLL, 0, 40},      {40, 9, 77, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "from " << c.start << " code " << c.code << " position " << c.position);
+        WriteIni("[TestScreenSaver]\r\nwait=" + std::to_string(c.start) + "\r\n");
+        ASSERT_EQ(Run([&](HWND dialog) {
+                      Scroll(dialog, c.code, c.position);
+                      Press(dialog, IDCANCEL);
+                  }),
+                  IDCANCEL);
+        Shown shown = Read();
+        char label[8];
+        std::snprintf(label, sizeof label, "%3d", c.expected);
+        EXPECT_EQ(SaverSettings.wait, c.expected);
+        EXPECT_EQ(shown.thumb, c.expected);
+        EXPECT_EQ(shown.label, label);
+    }
+}
+
+TEST_F(SettingsDialogTest, OkWithoutFileWritesTheDefaultsInOrder) {
+    EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
+    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
+    EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), 3);
+    for (const standin::Call& call : standin::CallsNamed("WritePrivateProfileStringA"))
+        EXPECT_EQ(call.text, "TestScreenSaver");
+}
+
+TEST_F(SettingsDialogTest, OkWritesWhatTheUserChose) {
+    EXPECT_EQ(Run([](HWND dialog) {
+                  SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, "23");
+                  Scroll(dialog, SB_THUMBTRACK, 150);
+                  Scroll(dialog, SB_THUMBPOSITION, 150);
+                  Scroll(dialog, SB_LINERIGHT);
+                  SendMessageA(GetDlgItem(dialog, IDC_COLMODE_LIST), CB_SETCURSEL, 2, 0);
+                  Press(dialog, IDOK);
+              }),
+              IDOK);
+    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=23\r\nwait=151\r\ncolmode=2\r\n");
+    EXPECT_EQ(SaverSettings.colmode, 2);
+}
+
+TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt) {
+    struct Case {
+        std::string typed;
+        std::string written;
+        LONG loaded;  // komakasa at the next load; 0: whatever the profile makes of it, clamped
+    };
+    const Case cases[] = {
+        {"100", "100", 64},
+        {"", "", 0},
+        {"0", "0", 1},
+        {"12ab", "12ab", 12},
+        {std::string(300, '7'), std::string(255, '7'), 0},  // the field's first 255 characters
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.substr(0, 8));
+        std::remove(IniPath().c_str());
+        EXPECT_EQ(Run([&](HWND dialog) {
+                      SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, c.typed.c_str());
+                      Press(dialog, IDOK);
+                  }),
+                  IDOK);
+        EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=" + c.written + "\r\nwait=40\r\ncolmode=0\r\n");
+        LoadSettings();
+        if (c.loaded != 0) {
+            EXPECT_EQ(SaverSettings.komakasa, c.loaded);
+        } else {
+            EXPECT_GE(SaverSettings.komakasa, 1);
+            EXPECT_LE(SaverSettings.komakasa, 64);
+        }
+    }
+    // Reopening after 100 was saved shows the clamped value.
+    WriteIni("[TestScreenSaver]\r\nkomakasa=100\r\n");
+    EXPECT_EQ(OpenAndCancel().field, "64");
+}
+
+TEST_F(SettingsDialogTest, OkWithNothingSelectedWritesMinusOne) {
+    WriteIni("[TestScreenSaver]\r\ncolmode=5\r\n");
+    EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
+    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\ncolmode=-1\r\nkomakasa=8\r\nwait=40\r\n");
+    EXPECT_EQ(SaverSettings.colmode, -1);
+}
+
+TEST_F(SettingsDialogTest, OkSavesAStoredWaitClampedAndReplacesOldValues) {
+    WriteIni("[TestScreenSaver]\r\nwait=5\r\nkomakasa=3\r\ncolmode=1\r\n");
+    EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
+    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nwait=10\r\nkomakasa=3\r\ncolmode=1\r\n");
+}
+
+TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
+    struct Case {
+        const char* name;
+        const char* before;  // null: no file
+        UINT message;
+        WPARAM wParam;
+    };
+    const Case cases[] = {
+        {"cancel, no file", nullptr, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0)},
+        {"cancel, file", "[TestScreenSaver]\r\nwait=77\r\n; kept\r\n", WM_COMMAND, MAKEWPARAM(IDCANCEL, 0)},
+        {"close box, no file", nullptr, WM_CLOSE, 0},
+        {"close box, file", "[TestScreenSaver]\r\ncolmode=1\r\n", WM_CLOSE, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(IniPath().c_str());
+        if (c.before) WriteIni(c.before);
+        int writesBefore = standin::CountCalls("WritePrivateProfileStringA");
+        EXPECT_EQ(Run([&](HWND dialog) {
+                      Scroll(dialog, SB_PAGERIGHT);
+                      SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, "33");
+                      SendMessageA(GetDlgItem(dialog, IDC_COLMODE_LIST), CB_SETCURSEL, 2, 0);
+                      SendMessageA(dialog, c.message, c.wParam, 0);
+                  }),
+                  IDCANCEL);
+        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), writesBefore);
+        if (c.before)
+            EXPECT_EQ(ReadIni(), c.before);
+        else
+            EXPECT_FALSE(IniExists());
+    }
+}
+
+// Without the executable's path the file has no folder: OK must not write it
+// anywhere else, and still ends the dialog as confirmed.
+TEST_F(SettingsDialogTest, OkWithoutTheExecutablesPathWritesNothingAndEndsWithOne) {
+    const std::string unavailable[] = {"", "\\" + std::string(400, 'x') + "\\kelvo.scr"};
+    for (const std::string& module : unavailable) {
+        SCOPED_TRACE(module.size());
+        standin::Reset();
+        standin::moduleFileName = module;
+        EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
+        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), 0);
+        EXPECT_EQ(Read().field, "8");
+    }
+}
+
+TEST_F(SettingsDialogTest, ProcedureAnswersOneOnlyForTheOpening) {
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        INT_PTR expected;
+    };
+    const Case cases[] = {
+        {WM_INITDIALOG, 0, TRUE},
+        {WM_COMMAND, MAKEWPARAM(IDC_KOMAKASA_EDIT, EN_CHANGE), 0},
+        {WM_COMMAND, MAKEWPARAM(IDC_COLMODE_LIST, 1), 0},
+        {WM_HSCROLL, SB_LINERIGHT, 0},
+        {WM_CLOSE, 0, 0},
+        {WM_DESTROY, 0, 0},
+        {WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0},
+    };
+    Run([&](HWND dialog) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "message " << c.message);
+            EXPECT_EQ(SettingsDialogProc(dialog, c.message, c.wParam, 0), c.expected);
+        }
+    });
+}
+
+TEST_F(SettingsDialogTest, RegisteringTheClassesAlwaysLetsTheDialogShow) {
+    EXPECT_EQ(RegisterSettingsClasses(nullptr), TRUE);
+    EXPECT_EQ(standin::calls.size(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+// Stand-in for the private profile calls, over real INI files. It follows what
+// the platform's profile functions do for the cases the program meets: section
+// and key names compared without regard to letter case and blanks around them,
+// the first matching section and key win, values trimmed, CRLF line ends.
+#include "profile.h"
+
+#include "standin.h"
+
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace standin {
+
+std::string ProfileFilePath(const char* path) {
+    std::string native = path == nullptr ? "" : path;
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    return native;
+}
+
+}  // namespace standin
+
+namespace {
+
+// The platform reads an integer through a 30-character buffer.
+constexpr size_t IntegerTextSize = 30;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
+
+std::string Trim(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    std::ostringstream content;
+    content << file.rdbuf();
+    const std::string text = content.str();
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines->push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines->push_back(line);
+    return true;
+}
+
+bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    for (const std::string& line : lines) file << line << "\r\n";
+    return static_cast<bool>(file.flush());
+}
+
+// A section header's name, or false when the line is no header.
+bool SectionName(const std::string& line, std::string* name) {
+    std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] != '[') return false;
+    size_t close = trimmed.rfind(']');
+    if (close == std::string::npos) return false;
+    *name = Trim(trimmed.substr(1, close - 1));
+    return true;
+}
+
+void SplitEntry(const std::string& line, std::string* key, std::string* value) {
+    size_t equals = line.find('=');
+    if (equals == std::string::npos) {
+        *key = Trim(line);
+        value->clear();
+    } else {
+        *key = Trim(line.substr(0, equals));
+        *value = Trim(line.substr(equals + 1));
+    }
+}
+
+// Lines [first, end) of the first section of that name: first is the header.
+bool FindSection(const std::vector<std::string>& lines, const std::string& section, size_t* first, size_t* end) {
+    std::string name;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (!SectionName(lines[i], &name) || !SameName(name, section)) continue;
+        *first = i;
+        size_t next = i + 1;
+        while (next < lines.size() && !SectionName(lines[next], &name)) ++next;
+        *end = next;
+        return true;
+    }
+    return false;
+}
+
+bool FindKey(const std::vector<std::string>& lines, size_t first, size_t end, const std::string& key, size_t* index,
+             std::string* fileKey, std::string* value) {
+    for (size_t i = first + 1; i < end; ++i) {
+        if (Trim(lines[i]).empty()) continue;
+        SplitEntry(lines[i], fileKey, value);
+        if (SameName(*fileKey, key)) {
+            *index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+// As the platform copies a value into a caller's buffer: the text ends at a NUL,
+// one pair of matching quotes around it is dropped, and it is cut to fit.
+std::string CopyValue(const std::string& value, size_t bufferSize) {
+    std::string text = value.substr(0, value.find('\0'));
+    bool quoted = text.size() > 1 && (text[0] == '\'' || text[0] == '"') && text.back() == text[0];
+    if (quoted) text.erase(0, 1);
+    std::string copied = text.substr(0, bufferSize - 1);
+    if (quoted && bufferSize >= text.size() && !copied.empty()) copied.pop_back();
+    return copied;
+}
+
+// Blanks, an optional sign, then decimal digits up to the first other character;
+// no digits give 0; larger numbers wrap modulo 2^32.
+uint32_t ToInteger(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    uint32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10u + (text[i] - '0');
+    return negative ? 0u - value : value;
+}
+
+std::string Text(LPCSTR text) { return text == nullptr ? "" : text; }
+
+}  // namespace
+
+using namespace standin;
+
+// An empty value counts as missing: the default comes back.
+UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+    Record("GetPrivateProfileIntA", {fallback}, Text(section));
+    if (section == nullptr || key == nullptr || file == nullptr) return static_cast<UINT>(fallback);
+    std::vector<std::string> lines;
+    if (!ReadLines(ProfileFilePath(file), &lines)) return static_cast<UINT>(fallback);
+    size_t first = 0, end = 0, index = 0;
+    std::string fileKey, value;
+    if (!FindSection(lines, Trim(section), &first, &end) ||
+        !FindKey(lines, first, end, Trim(key), &index, &fileKey, &value))
+        return static_cast<UINT>(fallback);
+    std::string copied = CopyValue(value, IntegerTextSize);
+    if (copied.empty()) return static_cast<UINT>(fallback);
+    return ToInteger(copied);
+}
+
+// A null value deletes the key, a null key the whole section.
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+    Record("WritePrivateProfileStringA", {}, Text(section));
+    if (section == nullptr || file == nullptr || file[0] == '\0') return FALSE;
+    const std::string path = ProfileFilePath(file);
+    std::vector<std::string> lines;
+    ReadLines(path, &lines);
+
+    size_t first = 0, end = 0, index = 0;
+    std::string fileKey, oldValue;
+    if (!FindSection(lines, Trim(section), &first, &end)) {
+        if (key == nullptr || value == nullptr) return TRUE;
+        if (!lines.empty() && !Trim(lines.back()).empty()) lines.push_back("");
+        lines.push_back("[" + Text(section) + "]");
+        lines.push_back(Trim(key) + "=" + value);
+    } else if (key == nullptr) {
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(first),
+                    lines.begin() + static_cast<std::ptrdiff_t>(end));
+    } else if (FindKey(lines, first, end, Trim(key), &index, &fileKey, &oldValue)) {
+        if (value == nullptr)
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(index));
+        else
+            lines[index] = fileKey + "=" + value;
+    } else {
+        if (value == nullptr) return TRUE;
+        size_t after = first + 1;
+        for (size_t i = first + 1; i < end; ++i)
+            if (!Trim(lines[i]).empty()) after = i + 1;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after), Trim(key) + "=" + value);
+    }
+    return WriteLines(path, lines) ? TRUE : FALSE;
+}

@@ -1,0 +1,222 @@
+// The settings file: where it is, what a load makes of it, and the profile
+// files it lives in.
+#include "effect/settings_file.h"
+
+#include "profile.h"
+#include "standin.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string WindowsPath(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        standin::Reset();
+        char pattern[] = "/tmp/kelvo-settings-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        standin::moduleFileName = WindowsPath(folder_ + "/kelvo.scr");
+        SaverSettings = SaverSettingsRecord{-7, -7, -7};
+    }
+    void TearDown() override {
+        std::remove(IniPath().c_str());
+        rmdir(folder_.c_str());
+    }
+
+    std::string IniPath() const { return folder_ + "/kelvo.ini"; }
+    std::string WindowsIniPath() const { return WindowsPath(IniPath()); }
+
+    void WriteIni(const std::string& content) {
+        std::ofstream file(IniPath(), std::ios::binary);
+        file << content;
+    }
+    std::string ReadIni() const {
+        std::ifstream file(IniPath(), std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        return content.str();
+    }
+
+    std::string folder_;
+};
+
+void ExpectSettings(LONG wait, LONG komakasa, LONG colmode) {
+    EXPECT_EQ(SaverSettings.wait, wait);
+    EXPECT_EQ(SaverSettings.komakasa, komakasa);
+    EXPECT_EQ(SaverSettings.colmode, colmode);
+}
+
+TEST_F(SettingsFile, MissingFileGivesTheDefaults) {
+    LoadSettings();
+    ExpectSettings(40, 8, 0);
+}
+
+TEST_F(SettingsFile, PathIsTheExecutablesFolderWithKelvoIni) {
+    struct Case {
+        const char* module;
+        const char* path;
+    } cases[] = {
+        {"D:\\Savers\\glow.scr", "D:\\Savers\\kelvo.ini"},
+        {"D:\\glow.scr", "D:\\kelvo.ini"},
+        {"C:\\A\\B\\C\\x.scr", "C:\\A\\B\\C\\kelvo.ini"},
+        // No backslash after the first character: the whole path is kept.
+        {"\\glow.scr", "\\glow.scrkelvo.ini"},
+        {"glow.scr", "glow.scrkelvo.ini"},
+    };
+    for (const Case& c : cases) {
+        standin::moduleFileName = c.module;
+        char buffer[SettingsPathBufferSize];
+        std::memset(buffer, 'x', sizeof buffer);
+        SettingsFilePath(buffer);
+        EXPECT_STREQ(buffer, c.path) << c.module;
+    }
+}
+
+TEST_F(SettingsFile, UnknownOrTruncatedModulePathGivesAnEmptyPath) {
+    const std::string longest = "C:\\" + std::string(314, 'a') + "\\b";  // 319 characters
+    ASSERT_EQ(longest.size(), 319u);
+    struct Case {
+        std::string module;
+        std::string path;
+    } cases[] = {
+        {"", ""},                                                   // GetModuleFileNameA fails
+        {longest + "c", ""},                                        // fills the 320-character buffer
+        {"C:\\" + std::string(400, 'a') + "\\glow.scr", ""},        // cut by the platform
+        {longest, "C:\\" + std::string(314, 'a') + "\\kelvo.ini"},  // still fits
+    };
+    for (const Case& c : cases) {
+        standin::moduleFileName = c.module;
+        char buffer[SettingsPathBufferSize];
+        std::memset(buffer, 'x', sizeof buffer);
+        SettingsFilePath(buffer);
+        EXPECT_EQ(std::string(buffer), c.path) << c.module.size();
+    }
+}
+
+TEST_F(SettingsFile, WithoutAPathNothingIsReadAndTheDefaultsHold) {
+    standin::moduleFileName = "";
+    LoadSettings();
+    ExpectSettings(40, 8, 0);
+    EXPECT_EQ(standin::CountCalls("GetPrivateProfileIntA"), 0);
+}
+
+TEST_F(SettingsFile, KomakasaIsClampedIntoOneToSixtyFour) {
+    struct Case {
+        const char* text;
+        LONG komakasa;
+    } cases[] = {
+        {"0", 1},          {"1", 1},   {"2", 2},         {"63", 63},          {"64", 64},
+        {"65", 64},        {"1000", 64}, {"-5", 1},      {"4294967295", 1},   {"2147483648", 1},
+        {"12345678901", 1}, {"99999999999999999999", 64},
+    };
+    for (const Case& c : cases) {
+        WriteIni(std::string("[TestScreenSaver]\r\nkomakasa=") + c.text + "\r\n");
+        LoadSettings();
+        EXPECT_EQ(SaverSettings.komakasa, c.komakasa) << c.text;
+    }
+}
+
+TEST_F(SettingsFile, WaitAndColmodeAreStoredAsRead) {
+    struct Case {
+        const char* content;
+        LONG wait, komakasa, colmode;
+    } cases[] = {
+        {"[TestScreenSaver]\r\nwait=5\r\n", 5, 8, 0},
+        {"[TestScreenSaver]\r\nwait=500\r\ncolmode=7\r\n", 500, 8, 7},
+        {"[TestScreenSaver]\r\nwait=-20\r\ncolmode=-1\r\n", -20, 8, -1},
+        {"[TestScreenSaver]\r\nwait=4294967295\r\n", -1, 8, 0},
+        {"[TestScreenSaver]\r\ncolmode=2\r\n", 40, 8, 2},
+        {"[TestScreenSaver]\r\nkomakasa=12\r\nwait=100\r\ncolmode=1\r\n", 100, 12, 1},
+    };
+    for (const Case& c : cases) {
+        WriteIni(c.content);
+        LoadSettings();
+        ExpectSettings(c.wait, c.komakasa, c.colmode);
+    }
+}
+
+// Whatever the file holds, a load ends with sane values and never crashes.
+TEST_F(SettingsFile, AnyContentLoadsWithKomakasaInRange) {
+    struct Case {
+        std::string content;
+        LONG wait, komakasa, colmode;
+    } cases[] = {
+        {"", 40, 8, 0},
+        {"garbage \x01\x02\xff\xfe no equals\n====\n[[[\n]]]\n", 40, 8, 0},
+        {"[TestScreenSaver]\r\nkomakasa=\r\nwait=\r\ncolmode=\r\n", 40, 8, 0},  // empty values count as missing
+        {"[TestScreenSaver]\r\nkomakasa=abc\r\nwait=-\r\n", 0, 1, 0},
+        {"[TestScreenSaver]\nkomakasa=12abc\nwait= 25 \ncolmode=+2\n", 25, 12, 2},
+        {"[testscreensaver]\nKOMAKASA=3\nWait=60\n", 60, 3, 0},
+        {"  [ TestScreenSaver ]  \n  komakasa  =  5  \n", 40, 5, 0},
+        {"[TestScreenSaver]\nkomakasa=\"12\"\nwait='30'\n", 30, 12, 0},
+        {"[Other]\nkomakasa=3\n", 40, 8, 0},
+        {"komakasa=3\nwait=9\n", 40, 8, 0},
+        {"[TestScreenSaver]\nkomakasa=5\nkomakasa=9\n[TestScreenSaver]\nwait=7\n", 40, 5, 0},
+        {"[TestScreenSaver]\rkomakasa=6\rwait=70\r", 70, 6, 0},
+        {std::string("[TestScreenSaver]\nkomakasa=7\0junk\nwait=\0\n", 41), 40, 7, 0},
+        // Read through a 30-character buffer: 29 nines, which wrap to a negative value.
+        {"[TestScreenSaver]\nkomakasa=" + std::string(5000, '9') + "\n", 40, 1, 0},
+        {"[TestScreenSaver]\nkomakasa=" + std::string(5000, '\xff') + "\n", 40, 1, 0},
+    };
+    for (const Case& c : cases) {
+        WriteIni(c.content);
+        LoadSettings();
+        EXPECT_GE(SaverSettings.komakasa, 1);
+        EXPECT_LE(SaverSettings.komakasa, 64);
+        ExpectSettings(c.wait, c.komakasa, c.colmode);
+    }
+}
+
+TEST_F(SettingsFile, EveryLoadRereadsTheFile) {
+    WriteIni("[TestScreenSaver]\r\nkomakasa=3\r\n");
+    LoadSettings();
+    EXPECT_EQ(SaverSettings.komakasa, 3);
+    WriteIni("[TestScreenSaver]\r\nkomakasa=4\r\n");
+    LoadSettings();
+    EXPECT_EQ(SaverSettings.komakasa, 4);
+}
+
+TEST_F(SettingsFile, WritingTheDefaultsCreatesTheFile) {
+    const std::string path = WindowsIniPath();
+    EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "komakasa", "8", path.c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "wait", "40", path.c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "colmode", "0", path.c_str()));
+    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
+}
+
+TEST_F(SettingsFile, WritingReplacesInPlaceOrAddsKeysAndSections) {
+    const std::string path = WindowsIniPath();
+    WriteIni("[Other]\r\nx=1\r\n");
+    EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "wait", "5", path.c_str()));
+    EXPECT_EQ(ReadIni(), "[Other]\r\nx=1\r\n\r\n[TestScreenSaver]\r\nwait=5\r\n");
+
+    WriteIni("; kept\r\n[testscreensaver]\r\nWAIT = 40\r\n\r\n[Other]\r\nx=1\r\n");
+    EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "komakasa", "", path.c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "wait", "100", path.c_str()));
+    EXPECT_EQ(ReadIni(), "; kept\r\n[testscreensaver]\r\nWAIT=100\r\nkomakasa=\r\n\r\n[Other]\r\nx=1\r\n");
+
+    LoadSettings();
+    ExpectSettings(100, 8, 0);
+}
+
+TEST_F(SettingsFile, WritingWithoutAPathOrIntoAMissingFolderFails) {
+    EXPECT_FALSE(WritePrivateProfileStringA("TestScreenSaver", "wait", "5", ""));
+    const std::string missing = WindowsPath(folder_ + "/missing/kelvo.ini");
+    EXPECT_FALSE(WritePrivateProfileStringA("TestScreenSaver", "wait", "5", missing.c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+// MPR.DLL for the end-to-end tests only: stands in for the older family's password-change entry.
+// Every call is recorded in the log, and the test sets the behaviour:
+//   KELVO_CHANGE_DELAY_MS  how long the password-change dialog lasts (default 0)
+//   KELVO_CHANGE_RESULT    the value returned (default 0)
+#include <windows.h>
+
+#include "standin_log.h"
+
+namespace {
+
+LONG calls = 0;
+
+}  // namespace
+
+extern "C" DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND owner, DWORD reserved1, DWORD reserved2)
+{
+    LONG call = ++calls;
+    DWORD tick = GetTickCount();
+    char providerText[800], ownerClass[800], ownerTitle[800];
+    standin_log::Encode(provider != nullptr ? provider : "(null)", providerText, sizeof providerText);
+    standin_log::DescribeWindow(owner, ownerClass, ownerTitle, sizeof ownerClass);
+    standin_log::Line("change call=%ld provider=%s owner=%llu owner_class=%s reserved1=%lu reserved2=%lu "
+                      "foreground=%llu tick=%lu",
+                      call, providerText, standin_log::HandleNumber(owner), ownerClass,
+                      static_cast<unsigned long>(reserved1), static_cast<unsigned long>(reserved2),
+                      standin_log::HandleNumber(GetForegroundWindow()), tick);
+    Sleep(static_cast<DWORD>(standin_log::Number("KELVO_CHANGE_DELAY_MS", 0)));
+    DWORD result = static_cast<DWORD>(standin_log::Number("KELVO_CHANGE_RESULT", 0));
+    standin_log::Line("change-return call=%ld result=%lu tick=%lu", call, static_cast<unsigned long>(result),
+                      GetTickCount());
+    return result;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    char name[MAX_PATH * 3];
+    if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) {
+        standin_log::ModuleName(instance, name, sizeof name);
+        standin_log::Line("%s module=%s pid=%lu tick=%lu", reason == DLL_PROCESS_ATTACH ? "load" : "unload", name,
+                          GetCurrentProcessId(), GetTickCount());
+    }
+    return TRUE;
+}

@@ -1,0 +1,67 @@
+// PASSWORD.CPL for the end-to-end tests only: stands in for the older family's password module.
+// Every call is recorded in the log, and the answer comes from the test:
+//   KELVO_VERIFY_ANSWERS   answers of the successive calls, e.g. "0,1" (the last one repeats; default 1)
+//   KELVO_VERIFY_DELAY_MS  how long a verification lasts (default 0)
+//   KELVO_VERIFY_PUMP      1: dispatch the thread's messages meanwhile, as a modal dialog would;
+//                          otherwise sleep, so that input waits in the queue until the call returns
+#include <windows.h>
+
+#include "standin_log.h"
+
+namespace {
+
+LONG calls = 0;
+
+void Wait(DWORD milliseconds, bool pump)
+{
+    DWORD begin = GetTickCount();
+    for (;;) {
+        DWORD passed = GetTickCount() - begin;
+        if (passed >= milliseconds) return;
+        if (!pump) {
+            Sleep(milliseconds - passed);
+            continue;
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - passed, QS_ALLINPUT);
+    }
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI VerifyScreenSavePwd(HWND window)
+{
+    LONG call = ++calls;
+    DWORD tick = GetTickCount();
+    char className[800], title[800];
+    standin_log::DescribeWindow(window, className, title, sizeof className);
+    DWORD windowThread = window ? GetWindowThreadProcessId(window, nullptr) : 0;
+    standin_log::Line("verify call=%ld hwnd=%llu class=%s title=%s own_thread=%d visible=%d cursor=%llu tick=%lu", call,
+                      standin_log::HandleNumber(window), className, title,
+                      windowThread == GetCurrentThreadId() ? 1 : 0, IsWindowVisible(window) ? 1 : 0,
+                      standin_log::HandleNumber(GetCursor()), tick);
+
+    // A password dialog shows the pointer while it asks.
+    SetCursor(LoadCursor(nullptr, IDC_ARROW));
+    Wait(static_cast<DWORD>(standin_log::Number("KELVO_VERIFY_DELAY_MS", 0)),
+         standin_log::Number("KELVO_VERIFY_PUMP", 0) == 1);
+
+    BOOL answer = static_cast<BOOL>(standin_log::Answer("KELVO_VERIFY_ANSWERS", call, 1));
+    standin_log::Line("verify-return call=%ld answer=%d tick=%lu", call, answer, GetTickCount());
+    return answer;
+}
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    char name[MAX_PATH * 3];
+    if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) {
+        standin_log::ModuleName(instance, name, sizeof name);
+        standin_log::Line("%s module=%s pid=%lu tick=%lu", reason == DLL_PROCESS_ATTACH ? "load" : "unload", name,
+                          GetCurrentProcessId(), GetTickCount());
+    }
+    return TRUE;
+}

@@ -1,0 +1,114 @@
+// What both test-only stand-ins of the older family's system modules share: the log that records
+// their calls and the settings the test gives them through the environment.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace standin_log {
+
+// Appends one line to the file named by KELVO_STANDIN_LOG; nothing without it. Each line is
+// written with one call, so that lines of calls close together never mix.
+inline void Line(const char* format, ...)
+{
+    char path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("KELVO_STANDIN_LOG", path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    char text[2048];
+    va_list args;
+    va_start(args, format);
+    int size = vsnprintf(text, sizeof text - 1, format, args);
+    va_end(args);
+    if (size < 0) return;
+    if (size > static_cast<int>(sizeof text) - 2) size = static_cast<int>(sizeof text) - 2;
+    text[size++] = '\n';
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, text, static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(file);
+}
+
+// A number from the environment, or the fallback when the variable is missing.
+inline long Number(const char* name, long fallback)
+{
+    char text[64];
+    DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
+    if (length == 0 || length >= sizeof text) return fallback;
+    return strtol(text, nullptr, 0);
+}
+
+// The answer for the given call (1 = first) from a comma-separated list such as "0,1"; past the
+// end of the list its last answer holds.
+inline long Answer(const char* name, long call, long fallback)
+{
+    char text[512];
+    DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
+    if (length == 0 || length >= sizeof text) return fallback;
+    long answer = fallback;
+    const char* position = text;
+    for (long i = 1; *position != '\0'; i++) {
+        char* end = nullptr;
+        answer = strtol(position, &end, 0);
+        if (i >= call || end == position) break;
+        position = *end == ',' ? end + 1 : end;
+    }
+    return answer;
+}
+
+// Letters, digits and a few marks as they are; every other byte percent-encoded; empty as "%".
+inline void Encode(const char* text, char* out, size_t size)
+{
+    size_t used = 0;
+    if (text == nullptr || *text == '\0') {
+        snprintf(out, size, "%%");
+        return;
+    }
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0 && used + 4 < size; p++) {
+        unsigned char c = *p;
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+            c == '-' || c == '#' || c == ':') {
+            out[used++] = static_cast<char>(c);
+        } else {
+            used += static_cast<size_t>(snprintf(out + used, size - used, "%%%02X", c));
+        }
+    }
+    out[used] = '\0';
+}
+
+inline unsigned long long HandleNumber(const void* handle)
+{
+    return static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(handle));
+}
+
+// The class and title of a window as encoded texts; the title is read without a message, so that
+// asking does not reach the window's procedure.
+inline void DescribeWindow(HWND window, char* className, char* title, size_t size)
+{
+    char name[256] = "";
+    if (window == nullptr || !GetClassNameA(window, name, sizeof name)) name[0] = '\0';
+    Encode(name, className, size);
+    wchar_t wide[256] = L"";
+    char text[768] = "";
+    if (window != nullptr && InternalGetWindowText(window, wide, 256) > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    Encode(text, title, size);
+}
+
+// The module's own file name, for the load and unload lines.
+inline void ModuleName(HMODULE module, char* out, size_t size)
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(module, path, sizeof path);
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; p++)
+        if (*p == '\\' || *p == '/') name = p + 1;
+    Encode(name, out, size);
+}
+
+}  // namespace standin_log

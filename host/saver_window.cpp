@@ -145,9 +145,16 @@ LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CONTEXTMENU:
         if (PreviewMode) {
             // The preview's host window gives the help, so it must see itself as the target.
+            // WM_HELP carries a pointer to its HELPINFO, which the platform refuses to post
+            // to another process's window; a send carries it across.
             HWND parent = GetParent(window);
-            if (parent != nullptr && IsWindow(parent))
-                PostMessageA(parent, message, reinterpret_cast<WPARAM>(parent), lParam);
+            if (parent != nullptr && IsWindow(parent)) {
+                WPARAM target = reinterpret_cast<WPARAM>(parent);
+                if (message == WM_HELP)
+                    SendMessageA(parent, message, target, lParam);
+                else
+                    PostMessageA(parent, message, target, lParam);
+            }
             return 1;
         }
         break;

@@ -528,7 +528,13 @@ TEST_F(SaverWindowProcTest, PreviewForwardsHelpToItsParentAsTheTarget)
             EXPECT_EQ(SaverWindowProc(window, message, 0x1234, TestLParam), 1);
 
             EXPECT_FALSE(DefaultSaw(message, 0x1234, TestLParam));
-            if (c.parentAlive) {
+            if (c.parentAlive && message == WM_HELP) {
+                // Help is sent, since its HELPINFO pointer cannot be posted across processes.
+                auto sent = standin::CallsNamed("SendMessageA");
+                ASSERT_EQ(sent.size(), 1u);
+                EXPECT_EQ(sent[0].args, (std::vector<int64_t>{Value(parent), WM_HELP, Value(parent), TestLParam}));
+                EXPECT_TRUE(standin::posted.empty());
+            } else if (c.parentAlive) {
                 ASSERT_EQ(standin::posted.size(), 1u);
                 EXPECT_EQ(standin::posted[0].hwnd, parent);
                 EXPECT_EQ(standin::posted[0].message, message);
@@ -536,6 +542,7 @@ TEST_F(SaverWindowProcTest, PreviewForwardsHelpToItsParentAsTheTarget)
                 EXPECT_EQ(standin::posted[0].lParam, TestLParam);
             } else {
                 EXPECT_EQ(standin::CountCalls("PostMessageA"), 0);
+                EXPECT_EQ(standin::CountCalls("SendMessageA"), 0);
             }
         }
     }

@@ -8,6 +8,8 @@ packages=(
     g++-mingw-w64-x86-64 g++-mingw-w64-i686
     wine wine64 xvfb xdotool x11-utils imagemagick
     fonts-ipafont-gothic locales python3
+    nsis zip
+    clang libclang-rt-14-dev e2fsprogs
 )
 
 missing=()

@@ -19,11 +19,25 @@ cmake --preset native-sanitize >/dev/null
 cmake --build --preset native-sanitize
 ctest --preset native-sanitize
 
+step "fuzzing on the stand-in: command line, settings file, effect (20 s each)"
+tools/fuzz.sh
+
 step "Windows builds (x64 and x86)"
 for preset in windows-x64 windows-x86; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
 
+step "release checks: system DLLs only, GUI subsystem, resources, manifest, version, stripped"
+tools/check_imports.sh build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
+tools/check_release.py build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
+tests/release/run.sh
+
 step "end-to-end tests under Wine"
 tests/e2e/run_all.sh
+
+step "the installer under Wine: silent install, the installed saver, uninstall"
+tests/e2e/installer/run.sh
+
+step "hardening under Wine: random tails, odd preview parents, unwritable and garbage settings, a one-minute long run"
+tests/e2e/hardening/run.sh --no-setup --no-build

@@ -33,8 +33,14 @@ tools/check_imports.sh build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tools/check_release.py build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tests/release/run.sh
 
-step "end-to-end tests under Wine"
-tests/e2e/run_all.sh
+step "end-to-end tests under Wine: the saver, the preview, the command tail, the glyph, the profile reading"
+tests/e2e/run_all.sh --no-setup
+
+step "the settings dialog under Wine"
+tests/e2e/dialog/run.sh --no-setup --no-build
+
+step "the older Windows family under Wine: password gate, password change, AutoPlay"
+tests/e2e/older_family/run.sh --no-build
 
 step "the installer under Wine: silent install, the installed saver, uninstall"
 tests/e2e/installer/run.sh

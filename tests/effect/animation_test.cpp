@@ -4,6 +4,7 @@
 
 #include "effect/settings_file.h"
 #include "standin.h"
+#include "tests/support/fresh_process.h"
 #include "surface.h"
 
 #include <gtest/gtest.h>
@@ -50,10 +51,7 @@ std::vector<COLORREF> BrushColours() {
 class Effect : public ::testing::Test {
 protected:
     void SetUp() override {
-        standin::Reset();
-        // As at process start.
-        EffectState = EffectStateRecord{};
-        RandomState = 1;
+        StartFreshProcess();
         char pattern[] = "/tmp/kelvo-effect-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         folder_ = pattern;

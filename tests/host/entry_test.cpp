@@ -5,6 +5,7 @@
 #include "host/input_policy.h"
 #include "host/saver_window.h"
 #include "standin.h"
+#include "tests/support/fresh_process.h"
 
 #include <gtest/gtest.h>
 
@@ -21,25 +22,9 @@ const HINSTANCE TestInstance = reinterpret_cast<HINSTANCE>(0x400000);
 const int DialogResult = 2;
 const UINT AccessViolation = 0xC0000005;
 
-int64_t Value(const void* handle) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)); }
-
 void ResetHost()
 {
-    standin::Reset();
-    SaverInstance = nullptr;
-    OlderFamily = 0;
-    PreviewMode = false;
-    SaverWindow = nullptr;
-    QueryCancelAutoPlayMessage = 0;
-    ImeModule = nullptr;
-    AssociateContext = nullptr;
-    PreviousInputContext = nullptr;
-    CloseAllowed = 0;
-    InVerification = false;
-    PasswordModule = nullptr;
-    VerifyFunction = nullptr;
-    LastAskTick = NoVerificationYet;
-    MouseReference = POINT{0, 0};
+    StartFreshProcess();
 }
 
 // Every saver run ends on its own: a full-screen saver gets a close request, a
@@ -58,7 +43,7 @@ void EndSaverRunsWhenIdle()
 
 DWORD WINAPI RecordChangePassword(LPCSTR provider, HWND owner, DWORD reserved1, DWORD reserved2)
 {
-    standin::Record("PwdChangePasswordA", {Value(owner), reserved1, reserved2}, provider);
+    standin::Record("PwdChangePasswordA", {HandleValue(owner), reserved1, reserved2}, provider);
     return 1;
 }
 
@@ -320,13 +305,13 @@ TEST_F(SaverMainTest, CommandTailPicksExactlyOneMode)
             EXPECT_EQ(result, 0);
             ASSERT_EQ(created.size(), 1u);
             EXPECT_EQ(created[0].text, "WindowsScreenSaverClass|Preview");
-            EXPECT_EQ(created[0].args[6], Value(target));
+            EXPECT_EQ(created[0].args[6], HandleValue(target));
             EXPECT_EQ(modesRun, 1u);
             break;
         case Mode::ChangePassword:
             EXPECT_EQ(result, 0);
             ASSERT_EQ(changes.size(), 1u);
-            EXPECT_EQ(changes[0].args[0], Value(target));
+            EXPECT_EQ(changes[0].args[0], HandleValue(target));
             EXPECT_EQ(modesRun, 1u);
             break;
         case Mode::Refused:
@@ -353,8 +338,8 @@ TEST_F(SaverMainTest, SettingsModeShowsTheWideDialogTemplateWithItsProcedure)
     EXPECT_EQ(SaverMain(TestInstance, nullptr, tail.c_str(), SW_SHOWDEFAULT), DialogResult);
     std::vector<standin::Call> shown = standin::CallsNamed("DialogBoxParamW");
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].args, (std::vector<int64_t>{Value(TestInstance), 2003, Value(named),
-                                                   Value(reinterpret_cast<void*>(SettingsDialogProc)), 0}));
+    EXPECT_EQ(shown[0].args, (std::vector<int64_t>{HandleValue(TestInstance), 2003, HandleValue(named),
+                                                   HandleValue(reinterpret_cast<void*>(SettingsDialogProc)), 0}));
     EXPECT_EQ(standin::CountCalls("DialogBoxParamA"), 0);
 }
 
@@ -419,7 +404,7 @@ TEST(ChangePasswordTest, CallsTheSystemDialogForTheSaverPasswordAndReleasesTheMo
         EXPECT_EQ(release >= 0, c.modulePresent);
         if (c.exported) {
             EXPECT_EQ(standin::calls[change].text, "SCRSAVE");
-            EXPECT_EQ(standin::calls[change].args, (std::vector<int64_t>{Value(owner), 0, 0}));
+            EXPECT_EQ(standin::calls[change].args, (std::vector<int64_t>{HandleValue(owner), 0, 0}));
             EXPECT_LT(change, release);
         }
         if (c.modulePresent) {
@@ -463,8 +448,8 @@ TEST_F(SaverMainTest, FaultGuardCoversTheModeAndHandsTheFilterBack)
     std::vector<standin::Call> filters = standin::CallsNamed("SetUnhandledExceptionFilter");
     ASSERT_EQ(filters.size(), 2u);
     EXPECT_NE(filters[0].args[0], 0);
-    EXPECT_NE(filters[0].args[0], Value(reinterpret_cast<void*>(PreviousFilter)));
-    EXPECT_EQ(filters[1].args[0], Value(reinterpret_cast<void*>(PreviousFilter)));
+    EXPECT_NE(filters[0].args[0], HandleValue(reinterpret_cast<void*>(PreviousFilter)));
+    EXPECT_EQ(filters[1].args[0], HandleValue(reinterpret_cast<void*>(PreviousFilter)));
     int installed = standin::IndexOfCall("SetUnhandledExceptionFilter");
     int restored = standin::IndexOfCall("SetUnhandledExceptionFilter", installed + 1);
     EXPECT_LT(standin::IndexOfCall("GetVersionExA"), installed);

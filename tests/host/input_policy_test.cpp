@@ -10,6 +10,7 @@
 #include "host/entry.h"
 #include "host/saver_window.h"
 #include "standin.h"
+#include "tests/support/fresh_process.h"
 
 namespace {
 
@@ -24,8 +25,6 @@ BOOL WINAPI TestVerify(HWND window) {
 FARPROC AsExport(VerifyScreenSavePwdFunction function) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
-
-int64_t Value(HWND window) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(window)); }
 
 bool Alive(HWND window) {
     standin::Window* record = standin::FindWindowRecord(window);
@@ -68,16 +67,7 @@ protected:
     void TearDown() override { verifyBody = nullptr; }
 
     static void ResetAll() {
-        standin::Reset();
-        CloseAllowed = 0;
-        InVerification = false;
-        PasswordModule = nullptr;
-        VerifyFunction = nullptr;
-        LastAskTick = NoVerificationYet;
-        MouseReference = POINT{0, 0};
-        OlderFamily = 0;
-        PreviewMode = false;
-        QueryCancelAutoPlayMessage = 0;
+        StartFreshProcess();
         verifyCalls.clear();
         verifyBody = nullptr;
     }
@@ -112,7 +102,7 @@ protected:
             EXPECT_EQ(message.lParam, 0);
         }
         for (const standin::Call& call : standin::CallsNamed("PostMessageA"))
-            EXPECT_EQ(call.args, (std::vector<int64_t>{Value(window), WM_CLOSE, 0, 0}));
+            EXPECT_EQ(call.args, (std::vector<int64_t>{HandleValue(window), WM_CLOSE, 0, 0}));
     }
 };
 
@@ -168,7 +158,7 @@ TEST_F(InputPolicyTest, FullScreenInputFollowsTheCloseTableRowByRow) {
             ASSERT_EQ(defaults.size(), row.reachesDefault ? 1u : 0u);
             if (row.reachesDefault) {
                 EXPECT_EQ(defaults[0].args,
-                          (std::vector<int64_t>{Value(window), row.message, static_cast<int64_t>(row.wParam), lParam}));
+                          (std::vector<int64_t>{HandleValue(window), row.message, static_cast<int64_t>(row.wParam), lParam}));
                 if (row.posts) { EXPECT_LT(standin::IndexOfCall("PostMessageA"), standin::IndexOfCall("DefWindowProcA")); }
             } else {
                 EXPECT_EQ(result, 1);
@@ -276,7 +266,7 @@ TEST_F(InputPolicyTest, PendingFramesAreRemovedBeforeTheVerifyRequest) {
     std::vector<standin::Call> peeks = standin::CallsNamed("PeekMessageA");
     ASSERT_EQ(peeks.size(), 2u);
     for (const standin::Call& peek : peeks)
-        EXPECT_EQ(peek.args, (std::vector<int64_t>{Value(window), WM_TIMER, WM_TIMER, PM_REMOVE | PM_NOYIELD}));
+        EXPECT_EQ(peek.args, (std::vector<int64_t>{HandleValue(window), WM_TIMER, WM_TIMER, PM_REMOVE | PM_NOYIELD}));
     int request = IndexOfSend(VerifyRequestMessage);
     ASSERT_GE(request, 0);
     int secondPeek = standin::IndexOfCall("PeekMessageA", standin::IndexOfCall("PeekMessageA") + 1);

@@ -3,6 +3,7 @@
 #include "host/entry.h"
 #include "host/input_policy.h"
 #include "standin.h"
+#include "tests/support/fresh_process.h"
 
 #include <gtest/gtest.h>
 
@@ -16,25 +17,10 @@ const HINSTANCE TestInstance = reinterpret_cast<HINSTANCE>(0x400000);
 const LPARAM TestLParam = 0x00640032;
 const WPARAM AltKey = 0x12;
 
-int64_t Value(const void* handle) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)); }
-
 void ResetHost()
 {
-    standin::Reset();
+    StartFreshProcess();
     SaverInstance = TestInstance;
-    OlderFamily = 0;
-    PreviewMode = false;
-    SaverWindow = nullptr;
-    QueryCancelAutoPlayMessage = 0;
-    ImeModule = nullptr;
-    AssociateContext = nullptr;
-    PreviousInputContext = nullptr;
-    CloseAllowed = 0;
-    InVerification = false;
-    PasswordModule = nullptr;
-    VerifyFunction = nullptr;
-    LastAskTick = NoVerificationYet;
-    MouseReference = POINT{0, 0};
 }
 
 // Ends a run the way a user does: once the loop waits, a close request arrives.
@@ -96,7 +82,7 @@ TEST_F(RunSaverTest, RegistersTheBlackCursorlessClassWithTheWindowProcedure)
 
     std::vector<standin::Call> icons = standin::CallsNamed("LoadIconA");
     ASSERT_EQ(icons.size(), 1u);
-    EXPECT_EQ(icons[0].args, (std::vector<int64_t>{Value(TestInstance), 100}));
+    EXPECT_EQ(icons[0].args, (std::vector<int64_t>{HandleValue(TestInstance), 100}));
 }
 
 TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
@@ -133,8 +119,8 @@ TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
         std::vector<standin::Call> made = standin::CallsNamed("CreateWindowExA");
         ASSERT_EQ(made.size(), 1u);
         EXPECT_EQ(made[0].text, std::string("WindowsScreenSaverClass|") + c.title);
-        EXPECT_EQ(made[0].args, (std::vector<int64_t>{c.exStyle, c.style, c.x, c.y, c.width, c.height, Value(parent),
-                                                      0, Value(TestInstance), 0}));
+        EXPECT_EQ(made[0].args, (std::vector<int64_t>{c.exStyle, c.style, c.x, c.y, c.width, c.height, HandleValue(parent),
+                                                      0, HandleValue(TestInstance), 0}));
         EXPECT_EQ(PreviewMode, c.preview);
     }
 }
@@ -148,7 +134,7 @@ TEST_F(RunSaverTest, FullScreenRunTakesTheForegroundAndEndsWithZeroAfterAClose)
     EXPECT_EQ(standin::CountCalls("GetDC"), standin::CountCalls("ReleaseDC"));
     int foreground = standin::IndexOfCall("SetForegroundWindow");
     ASSERT_GE(foreground, 0);
-    EXPECT_EQ(standin::calls[foreground].args[0], Value(SaverWindow));
+    EXPECT_EQ(standin::calls[foreground].args[0], HandleValue(SaverWindow));
     EXPECT_LT(foreground, standin::IndexOfCall("GetMessageA"));
     EXPECT_GT(standin::CountCalls("TranslateMessage"), 0);
     EXPECT_EQ(standin::CountCalls("TranslateMessage"), standin::CountCalls("DispatchMessageA"));
@@ -181,7 +167,7 @@ TEST_F(RunSaverTest, SecondFullScreenStartBringsTheRunningSaverForwardAndMakesNo
     ASSERT_TRUE(Called("FindWindowA", "WindowsScreenSaverClass|Screen Saver"));
     std::vector<standin::Call> forward = standin::CallsNamed("SetForegroundWindow");
     ASSERT_EQ(forward.size(), 1u);
-    EXPECT_EQ(forward[0].args[0], Value(running));
+    EXPECT_EQ(forward[0].args[0], HandleValue(running));
     EXPECT_EQ(standin::CountCalls("RegisterClassA"), 0);
     EXPECT_EQ(standin::CountCalls("CreateWindowExA"), 0);
     EXPECT_EQ(standin::CountCalls("LoadLibraryA"), 0);
@@ -372,7 +358,7 @@ protected:
 
     bool DefaultSaw(UINT message, WPARAM wParam, LPARAM lParam)
     {
-        std::vector<int64_t> expected = {Value(window), message, static_cast<int64_t>(wParam), lParam};
+        std::vector<int64_t> expected = {HandleValue(window), message, static_cast<int64_t>(wParam), lParam};
         for (const standin::Call& call : standin::CallsNamed("DefWindowProcA"))
             if (call.args == expected) return true;
         return false;
@@ -506,7 +492,7 @@ TEST_F(SaverWindowProcTest, SettlesEachMessageAsItsModeAndClosingStateRequire)
         if (row.frameDrawn) {
             EXPECT_EQ(standin::calls[sleep].args[0], 0);
             EXPECT_LT(sleep, frame);
-            EXPECT_EQ(standin::calls[frame].args[0], Value(window));
+            EXPECT_EQ(standin::calls[frame].args[0], HandleValue(window));
         }
     }
 }
@@ -532,7 +518,7 @@ TEST_F(SaverWindowProcTest, PreviewForwardsHelpToItsParentAsTheTarget)
                 // Help is sent, since its HELPINFO pointer cannot be posted across processes.
                 auto sent = standin::CallsNamed("SendMessageA");
                 ASSERT_EQ(sent.size(), 1u);
-                EXPECT_EQ(sent[0].args, (std::vector<int64_t>{Value(parent), WM_HELP, Value(parent), TestLParam}));
+                EXPECT_EQ(sent[0].args, (std::vector<int64_t>{HandleValue(parent), WM_HELP, HandleValue(parent), TestLParam}));
                 EXPECT_TRUE(standin::posted.empty());
             } else if (c.parentAlive) {
                 ASSERT_EQ(standin::posted.size(), 1u);

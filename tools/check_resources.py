@@ -89,6 +89,10 @@ def read_res(data):
     offset = 0
     while offset + 8 <= len(data):
         data_size, header_size = struct.unpack_from("<II", data, offset)
+        # A header holds at least the sizes, two ordinals and the fixed fields; anything
+        # smaller (or running past the end) means this is no resource file at all.
+        if header_size < 32 or offset + header_size + data_size > len(data):
+            raise ValueError("not a resource file")
         type_, position = _name_or_ordinal(data, offset + 8)
         name, position = _name_or_ordinal(data, position)
         position = _align4(position)

@@ -13,8 +13,6 @@ constexpr LONG WaitPageStep = 10;
 constexpr int SettingsTextSize = 256;
 constexpr int WaitLabelSize = 8;
 
-const char SettingsSection[] = "TestScreenSaver";
-
 // Indexed by colmode. Wide, so that the list reads right whatever the system's
 // ANSI code page is; code-page-932 bytes would arrive as mojibake elsewhere.
 const wchar_t* const ColourModeNames[] = {

@@ -7,7 +7,6 @@ namespace {
 
 constexpr DWORD ModulePathSize = 320;
 const char SettingsFileName[] = "kelvo.ini";
-const char SettingsSection[] = "TestScreenSaver";
 
 constexpr LONG DefaultWait = 40;
 constexpr LONG DefaultKomakasa = 8;

@@ -12,6 +12,9 @@ struct SaverSettingsRecord {
 // Owned here; filled by LoadSettings; read by the animation, read and changed by the dialog.
 extern SaverSettingsRecord SaverSettings;
 
+// The one section of the settings file.
+inline constexpr char SettingsSection[] = "TestScreenSaver";
+
 // Size every caller gives SettingsFilePath.
 constexpr int SettingsPathBufferSize = 512;
 

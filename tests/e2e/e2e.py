@@ -32,6 +32,30 @@ def check(condition, message):
         raise Failure(message)
 
 
+def run_test(bench, name, function, log_path):
+    """Runs one test on the bench, prints its PASS or FAIL line, and on failure writes the
+    reason with the harnesses' transcripts to log_path. Returns "PASS" or "FAIL"."""
+    started = time.time()
+    try:
+        function(bench)
+        outcome, detail = "PASS", ""
+    except Failure as failure:
+        outcome, detail = "FAIL", str(failure)
+    except Exception as error:  # a broken bench is a failure of the test too
+        outcome, detail = "FAIL", "%s: %s" % (type(error).__name__, error)
+    transcript = []
+    for harness in bench.harnesses:
+        transcript.extend(harness.transcript)
+        harness.close()
+    bench.harnesses = []
+    if outcome == "FAIL":
+        with open(log_path, "w") as log:
+            log.write(detail + "\n\n" + "\n".join(transcript) + "\n")
+    print("%s %s (%.1f s)%s" % (outcome, name, time.time() - started, (": " + detail) if detail else ""),
+          flush=True)
+    return outcome
+
+
 def windows_path(path):
     """The path under Wine's Z: drive, which maps the Unix root."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")

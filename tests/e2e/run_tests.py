@@ -15,7 +15,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from e2e import (REFUSED, ROOT, SCREEN_HEIGHT, SCREEN_WIDTH, Bench, Failure, check, colour_census,  # noqa: E402
+from e2e import (REFUSED, ROOT, SCREEN_HEIGHT, SCREEN_WIDTH, Bench, Failure, check, colour_census, run_test,  # noqa: E402
                  hue_bins, windows_path)
 
 SAVER_CLASS = "WindowsScreenSaverClass"
@@ -636,25 +636,7 @@ def main():
     for name, lang, function in chosen:
         if lang != bench.lang:
             bench.set_locale(lang)
-        started = time.time()
-        try:
-            function(bench)
-            outcome, detail = "PASS", ""
-        except Failure as failure:
-            outcome, detail = "FAIL", str(failure)
-        except Exception as error:  # a broken bench is a failure of the test too
-            outcome, detail = "FAIL", "%s: %s" % (type(error).__name__, error)
-        transcript = []
-        for harness in bench.harnesses:
-            transcript.extend(harness.transcript)
-            harness.close()
-        bench.harnesses = []
-        if outcome == "FAIL":
-            with open(os.path.join(args.artifacts, name + ".log"), "w") as log:
-                log.write(detail + "\n\n" + "\n".join(transcript) + "\n")
-        print("%s %s (%.1f s)%s" % (outcome, name, time.time() - started, (": " + detail) if detail else ""),
-              flush=True)
-        results.append(outcome)
+        results.append(run_test(bench, name, function, os.path.join(args.artifacts, name + ".log")))
     failed = results.count("FAIL")
     print("e2e: %d passed, %d failed in %.0f s; pictures in %s" % (results.count("PASS"), failed,
                                                                     time.time() - began, args.artifacts))

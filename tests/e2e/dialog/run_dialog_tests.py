@@ -19,7 +19,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 
-from e2e import CONVERT, ROOT, Bench, Failure, check, windows_path  # noqa: E402
+from e2e import CONVERT, ROOT, Bench, Failure, check, run_test, windows_path  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import check_resources  # noqa: E402
@@ -596,8 +596,8 @@ def main():
     results = []
     started_wine = False
     for name, lang, function in chosen:
-        started = time.time()
-        try:
+        def in_its_locale(bench, lang=lang, function=function):
+            nonlocal started_wine
             if lang != "native" and not started_wine:
                 bench.start()
                 import_registry(bench, FRAME_REG)
@@ -606,22 +606,8 @@ def main():
             if lang != "native" and wanted != bench.lang:
                 bench.set_locale(wanted)
             function(bench)
-            outcome, detail = "PASS", ""
-        except Failure as failure:
-            outcome, detail = "FAIL", str(failure)
-        except Exception as error:  # a broken bench is a failure of the test too
-            outcome, detail = "FAIL", "%s: %s" % (type(error).__name__, error)
-        transcript = []
-        for harness in bench.harnesses:
-            transcript.extend(harness.transcript)
-            harness.close()
-        bench.harnesses = []
-        if outcome == "FAIL":
-            with open(os.path.join(args.artifacts, "dialog-" + name + ".log"), "w") as log:
-                log.write(detail + "\n\n" + "\n".join(transcript) + "\n")
-        print("%s %s (%.1f s)%s" % (outcome, name, time.time() - started, (": " + detail) if detail else ""),
-              flush=True)
-        results.append(outcome)
+
+        results.append(run_test(bench, name, in_its_locale, os.path.join(args.artifacts, "dialog-" + name + ".log")))
     failed = results.count("FAIL")
     print("%.0f s; pictures in %s" % (time.time() - began, args.artifacts))
     print("dialog-e2e: %d passed, %d failed" % (results.count("PASS"), failed))

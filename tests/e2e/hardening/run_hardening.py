@@ -23,7 +23,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
 
 import e2e  # noqa: E402
-from e2e import REFUSED, ROOT, Bench, Failure, check, colour_census, quote  # noqa: E402
+from e2e import REFUSED, ROOT, Bench, Failure, check, colour_census, quote, run_test  # noqa: E402
 
 # The long run wants a screen of this size; the rest do not care, so the whole bench uses it.
 e2e.SCREEN_WIDTH, e2e.SCREEN_HEIGHT = 1920, 1080
@@ -598,25 +598,7 @@ def main():
     bench.start()
     results = []
     for name, function in chosen:
-        started = time.time()
-        try:
-            function(bench)
-            outcome, detail = "PASS", ""
-        except Failure as failure:
-            outcome, detail = "FAIL", str(failure)
-        except Exception as error:  # a broken bench is a failure of the test too
-            outcome, detail = "FAIL", "%s: %s" % (type(error).__name__, error)
-        transcript = []
-        for harness in bench.harnesses:
-            transcript.extend(harness.transcript)
-            harness.close()
-        bench.harnesses = []
-        if outcome == "FAIL":
-            with open(os.path.join(args.artifacts, name + ".log"), "w") as log:
-                log.write(detail + "\n\n" + "\n".join(transcript) + "\n")
-        print("%s %s (%.1f s)%s" % (outcome, name, time.time() - started, (": " + detail) if detail else ""),
-              flush=True)
-        results.append(outcome)
+        results.append(run_test(bench, name, function, os.path.join(args.artifacts, name + ".log")))
     failed = results.count("FAIL")
     print("hardening took %.0f s; pictures and samples in %s" % (time.time() - began, args.artifacts))
     print("hardening: %d passed, %d failed" % (results.count("PASS"), failed))

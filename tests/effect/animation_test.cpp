@@ -5,6 +5,7 @@
 #include "effect/settings_file.h"
 #include "standin.h"
 #include "tests/support/fresh_process.h"
+#include "tests/support/saver_folder.h"
 #include "surface.h"
 
 #include <gtest/gtest.h>
@@ -52,23 +53,12 @@ class Effect : public ::testing::Test {
 protected:
     void SetUp() override {
         StartFreshProcess();
-        char pattern[] = "/tmp/kelvo-effect-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        std::string module = folder_ + "/kelvo.scr";
-        for (char& c : module)
-            if (c == '/') c = '\\';
-        standin::moduleFileName = module;
-    }
-    void TearDown() override {
-        std::remove((folder_ + "/kelvo.ini").c_str());
-        rmdir(folder_.c_str());
+        folder_.Enter();
     }
 
     // The settings file's body lines, e.g. "komakasa=8\r\ncolmode=1".
     void WriteSettings(const std::string& lines) {
-        std::ofstream file(folder_ + "/kelvo.ini", std::ios::binary);
-        file << "[TestScreenSaver]\r\n" << lines << "\r\n";
+        folder_.WriteIni("[TestScreenSaver]\r\n" + lines + "\r\n");
     }
 
     HWND Create(int width, int height, DWORD seed, const std::string& settings) {
@@ -94,7 +84,7 @@ protected:
 
     static void Tick(HWND window) { EXPECT_EQ(EffectProc(window, WM_TIMER, 1, 0), 0); }
 
-    std::string folder_;
+    SaverFolder folder_;
 };
 
 TEST_F(Effect, GeneratorFromStateOneGivesTheKnownSequence) {

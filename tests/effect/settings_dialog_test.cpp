@@ -4,6 +4,7 @@
 #include "dialog.h"
 #include "effect/settings_file.h"
 #include "resources/resource_ids.h"
+#include "tests/support/saver_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -34,31 +35,7 @@ class SettingsDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
         standin::Reset();
-        char pattern[] = "/tmp/kelvo-dialog-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        std::string modulePath = folder + "/kelvo.scr";
-        for (char& c : modulePath)
-            if (c == '/') c = '\\';
-        standin::moduleFileName = modulePath;
-    }
-
-    void TearDown() override {
-        std::remove(IniPath().c_str());
-        rmdir(folder.c_str());
-    }
-
-    std::string IniPath() const { return folder + "/kelvo.ini"; }
-
-    void WriteIni(const std::string& text) const { std::ofstream(IniPath(), std::ios::binary) << text; }
-
-    bool IniExists() const { return std::ifstream(IniPath()).good(); }
-
-    std::string ReadIni() const {
-        std::ifstream file(IniPath(), std::ios::binary);
-        std::ostringstream content;
-        content << file.rdbuf();
-        return content.str();
+        folder.Enter();
     }
 
     // Shows the dialog as the entry does; the script plays the user.
@@ -101,7 +78,7 @@ protected:
         return Read();
     }
 
-    std::string folder;
+    SaverFolder folder;
     HWND lastDialog = nullptr;
 };
 
@@ -120,7 +97,7 @@ TEST_F(SettingsDialogTest, OpeningWithoutFileShowsTheDefaults) {
 // The opening leaves the wait controls to the edit's change notifications, which
 // must come after the range is set and put the thumb and label in place.
 TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications) {
-    WriteIni("[TestScreenSaver]\r\nwait=500\r\n");
+    folder.WriteIni("[TestScreenSaver]\r\nwait=500\r\n");
     OpenAndCancel();
     int range = standin::IndexOfCall("SetScrollRange");
     int field = standin::IndexOfCall("SetDlgItemTextA");
@@ -159,7 +136,7 @@ TEST_F(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
-        WriteIni(std::string("[TestScreenSaver]\r\n") + c.file + "\r\n");
+        folder.WriteIni(std::string("[TestScreenSaver]\r\n") + c.file + "\r\n");
         Shown shown = OpenAndCancel();
         EXPECT_EQ(shown.thumb, c.thumb);
         EXPECT_EQ(shown.label, c.label);
@@ -186,7 +163,7 @@ TEST_F(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "from " << c.start << " code " << c.code << " position " << c.position);
-        WriteIni("[TestScreenSaver]\r\nwait=" + std::to_string(c.start) + "\r\n");
+        folder.WriteIni("[TestScreenSaver]\r\nwait=" + std::to_string(c.start) + "\r\n");
         ASSERT_EQ(Run([&](HWND dialog) {
                       Scroll(dialog, c.code, c.position);
                       Press(dialog, IDCANCEL);
@@ -203,7 +180,7 @@ TEST_F(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
 
 TEST_F(SettingsDialogTest, OkWithoutFileWritesTheDefaultsInOrder) {
     EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
+    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
     EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), 3);
     for (const standin::Call& call : standin::CallsNamed("WritePrivateProfileStringA"))
         EXPECT_EQ(call.text, "TestScreenSaver");
@@ -219,7 +196,7 @@ TEST_F(SettingsDialogTest, OkWritesWhatTheUserChose) {
                   Press(dialog, IDOK);
               }),
               IDOK);
-    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=23\r\nwait=151\r\ncolmode=2\r\n");
+    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nkomakasa=23\r\nwait=151\r\ncolmode=2\r\n");
     EXPECT_EQ(SaverSettings.colmode, 2);
 }
 
@@ -238,13 +215,13 @@ TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.substr(0, 8));
-        std::remove(IniPath().c_str());
+        std::remove(folder.IniPath().c_str());
         EXPECT_EQ(Run([&](HWND dialog) {
                       SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, c.typed.c_str());
                       Press(dialog, IDOK);
                   }),
                   IDOK);
-        EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=" + c.written + "\r\nwait=40\r\ncolmode=0\r\n");
+        EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nkomakasa=" + c.written + "\r\nwait=40\r\ncolmode=0\r\n");
         LoadSettings();
         if (c.loaded != 0) {
             EXPECT_EQ(SaverSettings.komakasa, c.loaded);
@@ -254,21 +231,21 @@ TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt)
         }
     }
     // Reopening after 100 was saved shows the clamped value.
-    WriteIni("[TestScreenSaver]\r\nkomakasa=100\r\n");
+    folder.WriteIni("[TestScreenSaver]\r\nkomakasa=100\r\n");
     EXPECT_EQ(OpenAndCancel().field, "64");
 }
 
 TEST_F(SettingsDialogTest, OkWithNothingSelectedWritesMinusOne) {
-    WriteIni("[TestScreenSaver]\r\ncolmode=5\r\n");
+    folder.WriteIni("[TestScreenSaver]\r\ncolmode=5\r\n");
     EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\ncolmode=-1\r\nkomakasa=8\r\nwait=40\r\n");
+    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\ncolmode=-1\r\nkomakasa=8\r\nwait=40\r\n");
     EXPECT_EQ(SaverSettings.colmode, -1);
 }
 
 TEST_F(SettingsDialogTest, OkSavesAStoredWaitClampedAndReplacesOldValues) {
-    WriteIni("[TestScreenSaver]\r\nwait=5\r\nkomakasa=3\r\ncolmode=1\r\n");
+    folder.WriteIni("[TestScreenSaver]\r\nwait=5\r\nkomakasa=3\r\ncolmode=1\r\n");
     EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nwait=10\r\nkomakasa=3\r\ncolmode=1\r\n");
+    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nwait=10\r\nkomakasa=3\r\ncolmode=1\r\n");
 }
 
 TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
@@ -286,8 +263,8 @@ TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::remove(IniPath().c_str());
-        if (c.before) WriteIni(c.before);
+        std::remove(folder.IniPath().c_str());
+        if (c.before) folder.WriteIni(c.before);
         int writesBefore = standin::CountCalls("WritePrivateProfileStringA");
         EXPECT_EQ(Run([&](HWND dialog) {
                       Scroll(dialog, SB_PAGERIGHT);
@@ -298,9 +275,9 @@ TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
                   IDCANCEL);
         EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), writesBefore);
         if (c.before)
-            EXPECT_EQ(ReadIni(), c.before);
+            EXPECT_EQ(folder.ReadIni(), c.before);
         else
-            EXPECT_FALSE(IniExists());
+            EXPECT_FALSE(folder.IniExists());
     }
 }
 

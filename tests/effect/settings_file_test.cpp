@@ -4,6 +4,7 @@
 
 #include "profile.h"
 #include "standin.h"
+#include "tests/support/saver_folder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,42 +17,17 @@
 
 namespace {
 
-std::string WindowsPath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
 class SettingsFile : public ::testing::Test {
 protected:
     void SetUp() override {
         standin::Reset();
-        char pattern[] = "/tmp/kelvo-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-        standin::moduleFileName = WindowsPath(folder_ + "/kelvo.scr");
+        folder.Enter();
         SaverSettings = SaverSettingsRecord{-7, -7, -7};
     }
-    void TearDown() override {
-        std::remove(IniPath().c_str());
-        rmdir(folder_.c_str());
-    }
 
-    std::string IniPath() const { return folder_ + "/kelvo.ini"; }
-    std::string WindowsIniPath() const { return WindowsPath(IniPath()); }
+    std::string WindowsIniPath() const { return SaverFolder::WindowsPath(folder.IniPath()); }
 
-    void WriteIni(const std::string& content) {
-        std::ofstream file(IniPath(), std::ios::binary);
-        file << content;
-    }
-    std::string ReadIni() const {
-        std::ifstream file(IniPath(), std::ios::binary);
-        std::ostringstream content;
-        content << file.rdbuf();
-        return content.str();
-    }
-
-    std::string folder_;
+    SaverFolder folder;
 };
 
 void ExpectSettings(LONG wait, LONG komakasa, LONG colmode) {
@@ -124,7 +100,7 @@ TEST_F(SettingsFile, KomakasaIsClampedIntoOneToSixtyFour) {
         {"12345678901", 1}, {"99999999999999999999", 64},
     };
     for (const Case& c : cases) {
-        WriteIni(std::string("[TestScreenSaver]\r\nkomakasa=") + c.text + "\r\n");
+        folder.WriteIni(std::string("[TestScreenSaver]\r\nkomakasa=") + c.text + "\r\n");
         LoadSettings();
         EXPECT_EQ(SaverSettings.komakasa, c.komakasa) << c.text;
     }
@@ -143,7 +119,7 @@ TEST_F(SettingsFile, WaitAndColmodeAreStoredAsRead) {
         {"[TestScreenSaver]\r\nkomakasa=12\r\nwait=100\r\ncolmode=1\r\n", 100, 12, 1},
     };
     for (const Case& c : cases) {
-        WriteIni(c.content);
+        folder.WriteIni(c.content);
         LoadSettings();
         ExpectSettings(c.wait, c.komakasa, c.colmode);
     }
@@ -173,7 +149,7 @@ TEST_F(SettingsFile, AnyContentLoadsWithKomakasaInRange) {
         {"[TestScreenSaver]\nkomakasa=" + std::string(5000, '\xff') + "\n", 40, 1, 0},
     };
     for (const Case& c : cases) {
-        WriteIni(c.content);
+        folder.WriteIni(c.content);
         LoadSettings();
         EXPECT_GE(SaverSettings.komakasa, 1);
         EXPECT_LE(SaverSettings.komakasa, 64);
@@ -182,10 +158,10 @@ TEST_F(SettingsFile, AnyContentLoadsWithKomakasaInRange) {
 }
 
 TEST_F(SettingsFile, EveryLoadRereadsTheFile) {
-    WriteIni("[TestScreenSaver]\r\nkomakasa=3\r\n");
+    folder.WriteIni("[TestScreenSaver]\r\nkomakasa=3\r\n");
     LoadSettings();
     EXPECT_EQ(SaverSettings.komakasa, 3);
-    WriteIni("[TestScreenSaver]\r\nkomakasa=4\r\n");
+    folder.WriteIni("[TestScreenSaver]\r\nkomakasa=4\r\n");
     LoadSettings();
     EXPECT_EQ(SaverSettings.komakasa, 4);
 }
@@ -195,19 +171,19 @@ TEST_F(SettingsFile, WritingTheDefaultsCreatesTheFile) {
     EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "komakasa", "8", path.c_str()));
     EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "wait", "40", path.c_str()));
     EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "colmode", "0", path.c_str()));
-    EXPECT_EQ(ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
+    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
 }
 
 TEST_F(SettingsFile, WritingReplacesInPlaceOrAddsKeysAndSections) {
     const std::string path = WindowsIniPath();
-    WriteIni("[Other]\r\nx=1\r\n");
+    folder.WriteIni("[Other]\r\nx=1\r\n");
     EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "wait", "5", path.c_str()));
-    EXPECT_EQ(ReadIni(), "[Other]\r\nx=1\r\n\r\n[TestScreenSaver]\r\nwait=5\r\n");
+    EXPECT_EQ(folder.ReadIni(), "[Other]\r\nx=1\r\n\r\n[TestScreenSaver]\r\nwait=5\r\n");
 
-    WriteIni("; kept\r\n[testscreensaver]\r\nWAIT = 40\r\n\r\n[Other]\r\nx=1\r\n");
+    folder.WriteIni("; kept\r\n[testscreensaver]\r\nWAIT = 40\r\n\r\n[Other]\r\nx=1\r\n");
     EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "komakasa", "", path.c_str()));
     EXPECT_TRUE(WritePrivateProfileStringA("TestScreenSaver", "wait", "100", path.c_str()));
-    EXPECT_EQ(ReadIni(), "; kept\r\n[testscreensaver]\r\nWAIT=100\r\nkomakasa=\r\n\r\n[Other]\r\nx=1\r\n");
+    EXPECT_EQ(folder.ReadIni(), "; kept\r\n[testscreensaver]\r\nWAIT=100\r\nkomakasa=\r\n\r\n[Other]\r\nx=1\r\n");
 
     LoadSettings();
     ExpectSettings(100, 8, 0);
@@ -215,7 +191,7 @@ TEST_F(SettingsFile, WritingReplacesInPlaceOrAddsKeysAndSections) {
 
 TEST_F(SettingsFile, WritingWithoutAPathOrIntoAMissingFolderFails) {
     EXPECT_FALSE(WritePrivateProfileStringA("TestScreenSaver", "wait", "5", ""));
-    const std::string missing = WindowsPath(folder_ + "/missing/kelvo.ini");
+    const std::string missing = SaverFolder::WindowsPath(folder.Path() + "/missing/kelvo.ini");
     EXPECT_FALSE(WritePrivateProfileStringA("TestScreenSaver", "wait", "5", missing.c_str()));
 }
 

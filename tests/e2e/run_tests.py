@@ -163,6 +163,20 @@ def check_first_frame_stars(picture, label, expected_colour):
     check(colours == {expected_colour}, summary + ": glyph colours differ from %s" % (expected_colour,))
 
 
+def expect_refused(harness, exe, tails):
+    """Starts every tail at once; each must exit with -1 and make no window."""
+    for number, tail in enumerate(tails):
+        harness.start("tail%d" % number, exe, tail)
+    failures = []
+    for number, tail in enumerate(tails):
+        ended = harness.wait("tail%d" % number, 15000)
+        if ended is None:
+            failures.append("%r still runs" % tail)
+        elif ended["code"] != REFUSED or ended["windows"]:
+            failures.append("%r: exit %d, windows %s" % (tail, ended["code"], ended["classes"] or "none"))
+    check(not failures, "; ".join(failures))
+
+
 def dead_window(harness):
     """The handle of a window that existed and is gone, so it names no window."""
     _, values = harness.one("window", "doomed", 50, 50, 900, 700)
@@ -376,16 +390,7 @@ def preview_refused(bench):
     exe = bench.scenario("preview-refused")
     dead = dead_window(harness)
     tails = ["/p", "/p 0", "/p:123", "/p abc", "/p %s" % dead, "/l %s" % dead]
-    for number, tail in enumerate(tails):
-        harness.start("p%d" % number, exe, tail)
-    failures = []
-    for number, tail in enumerate(tails):
-        ended = harness.wait("p%d" % number, 15000)
-        if ended is None:
-            failures.append("%r still runs" % tail)
-        elif ended["code"] != REFUSED or ended["windows"]:
-            failures.append("%r: exit %d, windows %s" % (tail, ended["code"], ended["classes"] or "none"))
-    check(not failures, "; ".join(failures))
+    expect_refused(harness, exe, tails)
 
 
 # ---------------------------------------------------------------- refused tails
@@ -395,16 +400,7 @@ def refused_tails(bench):
     harness = bench.harness()
     exe = bench.scenario("refused")
     tails = ["/x", "/?", "/1", "/x /s", "/\ts", "x", "/a", "/A 123", ":s"]
-    for number, tail in enumerate(tails):
-        harness.start("t%d" % number, exe, tail)
-    failures = []
-    for number, tail in enumerate(tails):
-        ended = harness.wait("t%d" % number, 15000)
-        if ended is None:
-            failures.append("%r still runs" % tail)
-        elif ended["code"] != REFUSED or ended["windows"]:
-            failures.append("%r: exit %d, windows %s" % (tail, ended["code"], ended["classes"] or "none"))
-    check(not failures, "; ".join(failures))
+    expect_refused(harness, exe, tails)
 
 
 # ---------------------------------------------------------------- settings mode

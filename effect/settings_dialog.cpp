@@ -24,15 +24,29 @@ constexpr int ColourModeCount = sizeof ColourModeNames / sizeof ColourModeNames[
 
 // komakasa's text for the field when the dialog opens; on OK the field's text and
 // then each value's text for the file.
-char SettingsText[SettingsTextSize];
+wchar_t SettingsText[SettingsTextSize];
+
+// The template lists the colour list and its caption last and the wait label between
+// its caption and the scroll bar. Tab order and the names accessibility tools give
+// (the static text just before a control) both follow the child order, so put the
+// children in screen order: each caption right before its control, the label after.
+void ArrangeChildOrder(HWND dialog) {
+    constexpr UINT KeepPlace = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+    HWND list = GetDlgItem(dialog, IDC_COLMODE_LIST);
+    HWND listCaption = GetWindow(list, GW_HWNDNEXT);
+    SetWindowPos(list, HWND_TOP, 0, 0, 0, 0, KeepPlace);
+    SetWindowPos(listCaption, HWND_TOP, 0, 0, 0, 0, KeepPlace);
+    SetWindowPos(GetDlgItem(dialog, IDC_WAIT_LABEL), GetDlgItem(dialog, IDC_WAIT_SCROLLBAR), 0, 0, 0, 0, KeepPlace);
+}
 
 void OpenDialog(HWND dialog) {
+    ArrangeChildOrder(dialog);
     LoadSettings();
     SetScrollRange(GetDlgItem(dialog, IDC_WAIT_SCROLLBAR), SB_CTL, WaitMinimum, WaitMaximum, TRUE);
     // The edit notifies the dialog of this change at once, and that notification runs
     // SyncWaitControls now that the range is in place.
-    wsprintfA(SettingsText, "%d", static_cast<int>(SaverSettings.komakasa));
-    SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, SettingsText);
+    wsprintfW(SettingsText, L"%d", static_cast<int>(SaverSettings.komakasa));
+    SetDlgItemTextW(dialog, IDC_KOMAKASA_EDIT, SettingsText);
     for (int index = 0; index < ColourModeCount; ++index)
         SendMessageW(GetDlgItem(dialog, IDC_COLMODE_LIST), CB_INSERTSTRING, static_cast<WPARAM>(index),
                      reinterpret_cast<LPARAM>(ColourModeNames[index]));
@@ -40,18 +54,18 @@ void OpenDialog(HWND dialog) {
 }
 
 void SaveAndClose(HWND dialog) {
-    char path[SettingsPathBufferSize];
+    wchar_t path[SettingsPathBufferSize];
     SettingsFilePath(path);
-    GetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, SettingsText, SettingsTextSize);
+    GetDlgItemTextW(dialog, IDC_KOMAKASA_EDIT, SettingsText, SettingsTextSize);
     SaverSettings.colmode = static_cast<LONG>(SendMessageA(GetDlgItem(dialog, IDC_COLMODE_LIST), CB_GETCURSEL, 0, 0));
     // Without the executable's path there is no folder the file belongs in; a bare
     // name would land in whatever folder the platform picks.
-    if (path[0] != '\0') {
-        WritePrivateProfileStringA(SettingsSection, "komakasa", SettingsText, path);
-        wsprintfA(SettingsText, "%d", static_cast<int>(SaverSettings.wait));
-        WritePrivateProfileStringA(SettingsSection, "wait", SettingsText, path);
-        wsprintfA(SettingsText, "%d", static_cast<int>(SaverSettings.colmode));
-        WritePrivateProfileStringA(SettingsSection, "colmode", SettingsText, path);
+    if (path[0] != L'\0') {
+        WritePrivateProfileStringW(SettingsSection, L"komakasa", SettingsText, path);
+        wsprintfW(SettingsText, L"%d", static_cast<int>(SaverSettings.wait));
+        WritePrivateProfileStringW(SettingsSection, L"wait", SettingsText, path);
+        wsprintfW(SettingsText, L"%d", static_cast<int>(SaverSettings.colmode));
+        WritePrivateProfileStringW(SettingsSection, L"colmode", SettingsText, path);
     }
     EndDialog(dialog, IDOK);
 }
@@ -87,7 +101,7 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_INITDIALOG:
         OpenDialog(dialog);
-        return TRUE;  // focus to the first tab stop, the scroll bar
+        return TRUE;  // focus to the first tab stop, now the colour list
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:

@@ -13,10 +13,12 @@ struct SaverSettingsRecord {
 extern SaverSettingsRecord SaverSettings;
 
 // The one section of the settings file.
-inline constexpr char SettingsSection[] = "TestScreenSaver";
+inline constexpr wchar_t SettingsSection[] = L"TestScreenSaver";
 
-// Size every caller gives SettingsFilePath.
+// Size, in characters, of every caller's buffer for SettingsFilePath.
 constexpr int SettingsPathBufferSize = 512;
 
-void SettingsFilePath(char* buffer);
+// Wide, so that a folder or file name outside the ANSI code page still names the
+// right file; the file itself stays the 8-bit text other readers expect.
+void SettingsFilePath(wchar_t* buffer);
 void LoadSettings();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 namespace standin {
 
@@ -34,6 +35,48 @@ std::vector<Module> modules;
 std::map<std::string, std::map<std::string, std::vector<BYTE>>> registry;
 void* exitJump;
 UINT exitCode;
+
+std::string Utf8(const wchar_t* text) {
+    std::string utf8;
+    for (; text != nullptr && *text != L'\0'; ++text) {
+        uint32_t c = static_cast<uint32_t>(*text);
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+// Bytes that are no UTF-8 sequence pass through one character each.
+std::wstring Wide(const std::string& utf8) {
+    std::wstring wide;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (length == 1 || i + length > utf8.size()) {
+            wide += static_cast<wchar_t>(lead);
+            ++i;
+            continue;
+        }
+        uint32_t c = lead & (0x3F >> (length - 1));
+        for (size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        wide += static_cast<wchar_t>(c);
+        i += length;
+    }
+    return wide;
+}
 
 namespace {
 
@@ -224,6 +267,19 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     return static_cast<DWORD>(moduleFileName.size());
 }
 
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    Record("GetModuleFileNameW", {Value(module), size});
+    const std::wstring path = Wide(moduleFileName);
+    if (path.empty() || size == 0) return 0;
+    if (path.size() >= size) {
+        std::wmemcpy(buffer, path.data(), size - 1);
+        buffer[size - 1] = L'\0';
+        return size;
+    }
+    std::wmemcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     Record("LoadLibraryA", {}, Text(name));
     for (size_t i = 0; i < modules.size(); ++i) {
@@ -288,6 +344,7 @@ LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* pointers) {
 int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
 
 LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from) { return std::strcat(to, from); }
+LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
 // Code page 932: lead bytes 0x81..0x9F and 0xE0..0xFC start a two-byte character.
 LPSTR WINAPI CharNextA(LPCSTR position) {
@@ -305,6 +362,15 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
     int written = std::vsnprintf(buffer, 1024, format, arguments);
     va_end(arguments);
     Record("wsprintfA", {}, buffer);
+    return written;
+}
+
+int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    int written = std::vswprintf(buffer, 1024, format, arguments);
+    va_end(arguments);
+    Record("wsprintfW", {}, Utf8(buffer));
     return written;
 }
 

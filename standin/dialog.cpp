@@ -53,12 +53,6 @@ std::wstring Widened(const char* text) {
     return wide;
 }
 
-std::string Narrowed(const wchar_t* text) {
-    std::string narrow;
-    for (; *text != L'\0'; ++text) narrow += *text < 0x100 ? static_cast<char>(*text) : '?';
-    return narrow;
-}
-
 // The dialog's window procedure: the dialog procedure first, then the platform's
 // default dialog handling, of which only the close box matters here.
 LRESULT CALLBACK DialogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -73,7 +67,7 @@ void SetControlText(DialogControl& control, LPARAM lParam) {
     if (lParam == 0)
         control.text.clear();
     else if (SentWide())
-        control.text = Narrowed(reinterpret_cast<const wchar_t*>(lParam));
+        control.text = Utf8(reinterpret_cast<const wchar_t*>(lParam));
     else
         control.text = reinterpret_cast<const char*>(lParam);
 }
@@ -136,15 +130,36 @@ struct ControlKind {
     int id;
     const char* className;
     const char* text;
+    bool tabStop;
     WNDPROC procedure;
 };
-// The controls of template 2003 whose state the program sets.
+// The controls of template 2003, in its order.
 const ControlKind SettingsControls[] = {
-    {1004, "Static", "Static", StaticProc},
-    {1003, "ScrollBar", "", ScrollBarProc},
-    {1002, "Edit", "", EditProc},
-    {1005, "ComboBox", "", ComboBoxProc},
+    {-1, "Static", "ウエイト", false, StaticProc},
+    {1004, "Static", "Static", false, StaticProc},
+    {1003, "ScrollBar", "", true, ScrollBarProc},
+    {-1, "Static", "細かさ", false, StaticProc},
+    {1002, "Edit", "", true, EditProc},
+    {IDOK, "Button", "OK", true, StaticProc},
+    {IDCANCEL, "Button", "ｷｬﾝｾﾙ", true, StaticProc},
+    {1005, "ComboBox", "", true, ComboBoxProc},
+    {-1, "Static", "色の変化", false, StaticProc},
 };
+
+HWND FirstTabStop(const DialogRecord& dialog) {
+    for (HWND child : dialog.children)
+        if (ControlOf(child)->tabStop) return child;
+    return nullptr;
+}
+
+// WM_SETTEXT to a control, saying which interface sent the text.
+BOOL SendText(HWND control, const void* text, bool wide) {
+    bool outer = sendingWide;
+    sendingWide = wide;
+    BOOL done = FindWindowRecord(control)->procedure(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) != 0;
+    sendingWide = outer;
+    return done;
+}
 
 void EndRun(HWND window) {
     for (Window& record : windows)
@@ -173,19 +188,23 @@ INT_PTR RunDialog(const char* name, bool wide, HINSTANCE instance, const void* t
     dialog.parameter = parameter;
     dialogs.push_back(dialog);
 
-    HWND focus = nullptr;
     for (const ControlKind& kind : SettingsControls) {
         DialogControl control;
         control.handle = AddWindow(0, 0, kind.className, kind.text, handle);
         control.dialog = handle;
         control.id = kind.id;
+        control.tabStop = kind.tabStop;
         control.text = kind.text;
         FindWindowRecord(control.handle)->procedure = kind.procedure;
         controls.push_back(control);
-        if (std::strcmp(kind.className, "ScrollBar") == 0) focus = control.handle;  // the first tab stop
+        DialogOf(handle)->children.push_back(control.handle);
     }
 
-    DialogWindowProc(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), parameter);
+    // As the platform does, the focus goes to the first tab stop as the child order
+    // stands after WM_INITDIALOG, which may have changed it.
+    HWND focus = FirstTabStop(*DialogOf(handle));
+    if (DialogWindowProc(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), parameter) != 0)
+        DialogOf(handle)->focus = FirstTabStop(*DialogOf(handle));
     if (!DialogOf(handle)->ended && dialogScript) dialogScript(handle);
     EndRun(handle);
     const DialogRecord* done = DialogOf(handle);
@@ -202,6 +221,13 @@ DialogControl* FindDialogControl(HWND dialog, int id) {
     for (DialogControl& control : controls)
         if (control.dialog == dialog && control.id == id) return &control;
     return nullptr;
+}
+
+std::vector<const DialogControl*> ChildOrder(HWND dialog) {
+    std::vector<const DialogControl*> order;
+    if (DialogRecord* record = DialogOf(dialog))
+        for (HWND child : record->children) order.push_back(ControlOf(child));
+    return order;
 }
 
 namespace {
@@ -248,7 +274,7 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
     Record("SetWindowTextA", {Value(window)}, text ? text : "");
     Window* record = FindWindowRecord(window);
     if (record == nullptr || !record->alive) return FALSE;
-    if (ControlOf(window) != nullptr) return record->procedure(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) != 0;
+    if (ControlOf(window) != nullptr) return SendText(window, text, false);
     record->title = text ? text : "";
     return TRUE;
 }
@@ -256,9 +282,7 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     Record("SetDlgItemTextA", {Value(dialog), id}, text ? text : "");
     DialogControl* control = LiveControl(dialog, id);
-    if (control == nullptr) return FALSE;
-    WNDPROC procedure = FindWindowRecord(control->handle)->procedure;
-    return procedure(control->handle, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) != 0;
+    return control != nullptr && SendText(control->handle, text, false);
 }
 
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
@@ -290,4 +314,48 @@ int WINAPI SetScrollPos(HWND window, int bar, int position, BOOL redraw) {
     control->scrollPosition = std::clamp(position, control->scrollMinimum,
                                          std::max(control->scrollMinimum, control->scrollMaximum));
     return previous;
+}
+
+BOOL WINAPI SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
+    Record("SetDlgItemTextW", {Value(dialog), id}, Utf8(text));
+    DialogControl* control = LiveControl(dialog, id);
+    return control != nullptr && SendText(control->handle, text, true);
+}
+
+UINT WINAPI GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size) {
+    Record("GetDlgItemTextW", {Value(dialog), id, size});
+    if (size <= 0) return 0;
+    DialogControl* control = LiveControl(dialog, id);
+    std::wstring wide = control ? Wide(control->text) : L"";
+    size_t length = std::min(wide.size(), static_cast<size_t>(size - 1));
+    wide.copy(text, length);
+    text[length] = L'\0';
+    return static_cast<UINT>(length);
+}
+
+// Only the child order of a dialog's controls: nothing here has a place on screen.
+HWND WINAPI GetWindow(HWND window, UINT relation) {
+    Record("GetWindow", {Value(window), relation});
+    DialogRecord* dialog = relation == GW_CHILD ? DialogOf(window) : nullptr;
+    if (dialog != nullptr) return dialog->children.empty() ? nullptr : dialog->children.front();
+    DialogControl* control = ControlOf(window);
+    if (control == nullptr || relation != GW_HWNDNEXT) return nullptr;
+    std::vector<HWND>& children = DialogOf(control->dialog)->children;
+    auto at = std::find(children.begin(), children.end(), window);
+    return at + 1 == children.end() ? nullptr : *(at + 1);
+}
+
+BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
+    Record("SetWindowPos", {Value(window), Value(insertAfter), x, y, width, height, flags});
+    DialogControl* control = ControlOf(window);
+    if (control == nullptr || !Alive(window) || window == insertAfter) return FALSE;
+    std::vector<HWND>& children = DialogOf(control->dialog)->children;
+    auto after = std::find(children.begin(), children.end(), insertAfter);
+    if (insertAfter != HWND_TOP && after == children.end()) return FALSE;
+    children.erase(std::find(children.begin(), children.end(), window));
+    if (insertAfter == HWND_TOP)
+        children.insert(children.begin(), window);
+    else
+        children.insert(std::find(children.begin(), children.end(), insertAfter) + 1, window);
+    return TRUE;
 }

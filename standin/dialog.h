@@ -10,14 +10,14 @@
 
 namespace standin {
 
-// A control of a dialog made by DialogBoxParamA/W. The dialog gets the controls
-// whose state the program sets: edit 1002, scroll bar 1003, label 1004 and
-// combo box 1005, each a window of its own in the window table.
+// A control of a dialog made by DialogBoxParamA/W: the nine of template 2003,
+// each a window of its own in the window table, in the template's order.
 struct DialogControl {
     HWND handle = nullptr;
     HWND dialog = nullptr;
-    int id = 0;
-    std::string text;  // edit and label
+    int id = 0;  // -1 for the captions
+    bool tabStop = false;
+    std::string text;  // UTF-8
     int scrollMinimum = 0, scrollMaximum = 0, scrollPosition = 0;  // a scroll bar control starts with an empty range
     // List items in order. Text sent through the 8-bit interface is widened byte by
     // byte, as a system with a Western ANSI code page does, so code-page-932 bytes
@@ -36,6 +36,8 @@ struct DialogRecord {
     LPARAM parameter = 0;
     bool ended = false;
     INT_PTR result = 0;
+    std::vector<HWND> children;  // child order, first on top; SetWindowPos changes it
+    HWND focus = nullptr;        // where the dialog manager put the focus after opening
 };
 extern std::vector<DialogRecord> dialogs;
 
@@ -48,5 +50,7 @@ extern std::function<void(HWND dialog)> dialogScript;
 // The control with that id in that dialog, still readable after the dialog has
 // ended; null when there is none.
 DialogControl* FindDialogControl(HWND dialog, int id);
+// The controls of that dialog in its child order.
+std::vector<const DialogControl*> ChildOrder(HWND dialog);
 
 }  // namespace standin

@@ -1,7 +1,9 @@
 // Stand-in for the private profile calls, over real INI files. It follows what
 // the platform's profile functions do for the cases the program meets: section
 // and key names compared without regard to letter case and blanks around them,
-// the first matching section and key win, values trimmed, CRLF line ends.
+// the first matching section and key win, values trimmed, CRLF line ends. A file
+// that starts with the UTF-16 byte-order mark is read and rewritten as UTF-16;
+// any other file, and a new one, holds 8-bit text.
 #include "profile.h"
 
 #include "standin.h"
@@ -22,6 +24,8 @@ std::string ProfileFilePath(const char* path) {
 }
 
 }  // namespace standin
+
+using namespace standin;
 
 namespace {
 
@@ -45,12 +49,37 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
+const char Utf16Mark[] = "\xFF\xFE";
+
+bool IsUtf16(const std::string& bytes) { return bytes.compare(0, 2, Utf16Mark) == 0; }
+
+// UTF-16 (little-endian) text after its mark, as UTF-8; an odd last byte is dropped.
+std::string FromUtf16(const std::string& bytes) {
+    std::wstring wide;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    std::string utf8;
+    for (wchar_t c : wide) utf8 += c == L'\0' ? std::string(1, '\0') : Utf8(std::wstring(1, c).c_str());
+    return utf8;
+}
+
+std::string ToUtf16(const std::string& utf8) {
+    std::string bytes = Utf16Mark;
+    for (wchar_t c : Wide(utf8)) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
+bool ReadLines(const std::string& path, std::vector<std::string>* lines, bool* utf16 = nullptr) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return false;
     std::ostringstream content;
     content << file.rdbuf();
-    const std::string text = content.str();
+    std::string text = content.str();
+    if (utf16 != nullptr) *utf16 = IsUtf16(text);
+    if (IsUtf16(text)) text = FromUtf16(text);
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
@@ -66,10 +95,12 @@ bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
     return true;
 }
 
-bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+bool WriteLines(const std::string& path, const std::vector<std::string>& lines, bool utf16) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) return false;
-    for (const std::string& line : lines) file << line << "\r\n";
+    file << (utf16 ? ToUtf16(text) : text);
     return static_cast<bool>(file.flush());
 }
 
@@ -146,13 +177,9 @@ uint32_t ToInteger(const std::string& text) {
 
 std::string Text(LPCSTR text) { return text == nullptr ? "" : text; }
 
-}  // namespace
-
-using namespace standin;
-
 // An empty value counts as missing: the default comes back.
-UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
-    Record("GetPrivateProfileIntA", {fallback}, Text(section));
+UINT ReadInteger(const char* name, const char* section, const char* key, INT fallback, const char* file) {
+    Record(name, {fallback}, Text(section));
     if (section == nullptr || key == nullptr || file == nullptr) return static_cast<UINT>(fallback);
     std::vector<std::string> lines;
     if (!ReadLines(ProfileFilePath(file), &lines)) return static_cast<UINT>(fallback);
@@ -167,12 +194,13 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCS
 }
 
 // A null value deletes the key, a null key the whole section.
-BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-    Record("WritePrivateProfileStringA", {}, Text(section));
+BOOL WriteString(const char* name, const char* section, const char* key, const char* value, const char* file) {
+    Record(name, {}, Text(section));
     if (section == nullptr || file == nullptr || file[0] == '\0') return FALSE;
     const std::string path = ProfileFilePath(file);
     std::vector<std::string> lines;
-    ReadLines(path, &lines);
+    bool utf16 = false;
+    ReadLines(path, &lines, &utf16);
 
     size_t first = 0, end = 0, index = 0;
     std::string fileKey, oldValue;
@@ -196,5 +224,33 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
             if (!Trim(lines[i]).empty()) after = i + 1;
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after), Trim(key) + "=" + value);
     }
-    return WriteLines(path, lines) ? TRUE : FALSE;
+    return WriteLines(path, lines, utf16) ? TRUE : FALSE;
+}
+
+// The wide calls keep their text as UTF-8; a null pointer stays null.
+struct Narrow {
+    explicit Narrow(const wchar_t* text) : null(text == nullptr), utf8(Utf8(text)) {}
+    const char* get() const { return null ? nullptr : utf8.c_str(); }
+    bool null;
+    std::string utf8;
+};
+
+}  // namespace
+
+UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
+    return ReadInteger("GetPrivateProfileIntA", section, key, fallback, file);
+}
+
+BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+    return WriteString("WritePrivateProfileStringA", section, key, value, file);
+}
+
+UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
+    return ReadInteger("GetPrivateProfileIntW", Narrow(section).get(), Narrow(key).get(), fallback,
+                       Narrow(file).get());
+}
+
+BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
+    return WriteString("WritePrivateProfileStringW", Narrow(section).get(), Narrow(key).get(), Narrow(value).get(),
+                       Narrow(file).get());
 }

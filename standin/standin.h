@@ -26,6 +26,10 @@ int CountCalls(const std::string& name);
 // Index in calls of the first call of that name at or after from; -1 when none.
 int IndexOfCall(const std::string& name, int from = 0);
 
+// Wide text as the stand-in keeps it, in UTF-8, and back.
+std::string Utf8(const wchar_t* text);
+std::wstring Wide(const std::string& utf8);
+
 // Back to a fresh process: every scripted value, window, module, registry value,
 // queued message and recorded call. Each area registers its own reset here.
 void Reset();
@@ -36,7 +40,7 @@ extern DWORD tickCount;                   // GetTickCount, unless tickSource is 
 extern std::function<DWORD()> tickSource;  // called for every GetTickCount
 extern POINT cursor;                      // GetCursorPos
 extern std::string commandLine;           // GetCommandLineA
-extern std::string moduleFileName;        // GetModuleFileNameA; empty makes it fail
+extern std::string moduleFileName;        // GetModuleFileNameA/W, UTF-8; empty makes them fail
 extern bool versionFails;                 // GetVersionExA
 extern DWORD platformId;                  // GetVersionExA, VER_PLATFORM_WIN32_NT by default
 extern HWND foregroundWindow;             // GetForegroundWindow

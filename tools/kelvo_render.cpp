@@ -25,7 +25,6 @@ namespace {
 const char Usage[] =
     "usage: kelvo-render --size WxH --seed N [--komakasa N] [--colmode N] [--wait N] --frames N "
     "[--png FILE] [--gif FILE] [--trace]";
-const char SettingsSection[] = "TestScreenSaver";
 constexpr long LargestSide = 8192;  // keeps the surface within a few hundred megabytes
 constexpr int BadArguments = 2;
 constexpr int Failed = 1;
@@ -145,13 +144,15 @@ bool MakeSettingsFolder(const Options& options, SettingsFolder* settings) {
     for (char& c : module)
         if (c == '/') c = '\\';
     standin::moduleFileName = module;
-    char path[SettingsPathBufferSize];
+    wchar_t path[SettingsPathBufferSize];
     SettingsFilePath(path);
-    settings->file = path;
-    if (settings->file.empty() || standin::ProfileFilePath(path) != settings->folder + "/kelvo.ini") return false;
+    settings->file = standin::Utf8(path);
+    if (settings->file.empty() || standin::ProfileFilePath(settings->file.c_str()) != settings->folder + "/kelvo.ini")
+        return false;
 
     for (const Setting* setting : {&options.wait, &options.komakasa, &options.colmode})
-        if (setting->given && !WritePrivateProfileStringA(SettingsSection, setting->key, setting->text.c_str(), path))
+        if (setting->given && !WritePrivateProfileStringW(SettingsSection, standin::Wide(setting->key).c_str(),
+                                                          standin::Wide(setting->text).c_str(), path))
             return false;
     return true;
 }

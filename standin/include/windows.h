@@ -227,6 +227,12 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define IDOK 1
 #define IDCANCEL 2
 #define SB_CTL 2
+#define GW_HWNDNEXT 2
+#define GW_CHILD 5
+#define HWND_TOP ((HWND)0)
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOACTIVATE 0x0010
 #define SB_LINELEFT 0
 #define SB_LINERIGHT 1
 #define SB_PAGELEFT 2
@@ -261,6 +267,7 @@ LPSTR WINAPI GetCommandLineA();
 void WINAPI GetStartupInfoA(STARTUPINFOA* info);
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 HMODULE WINAPI LoadLibraryA(LPCSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
@@ -271,8 +278,11 @@ LPTOP_LEVEL_EXCEPTION_FILTER WINAPI SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCE
 LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* pointers);
 UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file);
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
+UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file);
+BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
 int WINAPI lstrlenA(LPCSTR text);
 LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from);
+LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from);
 LPSTR WINAPI CharNextA(LPCSTR position);
 
 // USER32: windows and messages
@@ -304,6 +314,7 @@ HCURSOR WINAPI SetCursor(HCURSOR cursor);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 BOOL WINAPI SystemParametersInfoA(UINT action, UINT uiParam, LPVOID pvParam, UINT winIni);
 int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...);
+int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
 
 // USER32: dialogs and controls
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
@@ -315,6 +326,10 @@ HWND WINAPI GetDlgItem(HWND dialog, int id);
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size);
+BOOL WINAPI SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+UINT WINAPI GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size);
+HWND WINAPI GetWindow(HWND window, UINT relation);
+BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
 int WINAPI SetScrollPos(HWND window, int bar, int position, BOOL redraw);
 BOOL WINAPI SetScrollRange(HWND window, int bar, int minimum, int maximum, BOOL redraw);
 

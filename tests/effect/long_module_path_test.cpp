@@ -113,7 +113,7 @@ TEST_F(LongModulePath, ACutPathGivesTheDefaultsAndOkWritesNothing) {
         standin::dialogScript = [](HWND dialog) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0); };
         EXPECT_EQ(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDialogProc, 0), IDOK);
         EXPECT_EQ(standin::FindDialogControl(standin::dialogs.back().handle, IDC_KOMAKASA_EDIT)->text, "8");
-        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), 0);
+        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 0);
         EXPECT_EQ(ReadFile(outer + "/kelvo.ini"), Planted);
         EXPECT_EQ(Entries(outer), before);
         EXPECT_EQ(Entries(inner), beforeInner);

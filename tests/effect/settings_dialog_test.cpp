@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -100,7 +101,7 @@ TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications)
     folder.WriteIni("[TestScreenSaver]\r\nwait=500\r\n");
     OpenAndCancel();
     int range = standin::IndexOfCall("SetScrollRange");
-    int field = standin::IndexOfCall("SetDlgItemTextA");
+    int field = standin::IndexOfCall("SetDlgItemTextW");
     int firstPosition = standin::IndexOfCall("SetScrollPos");
     int firstItem = standin::IndexOfCall("SendMessageW");
     ASSERT_GE(range, 0);
@@ -111,6 +112,25 @@ TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications)
     EXPECT_EQ(standin::CountCalls("SetScrollPos"), 2);
     EXPECT_EQ(standin::CallsNamed("SetScrollPos")[0].args[2], 200);
     EXPECT_EQ(SaverSettings.wait, 200);
+}
+
+// Tab order and the names screen readers give (the static text before a control) follow
+// the child order, which the opening puts in screen order; the focus then starts on the
+// colour list.
+TEST_F(SettingsDialogTest, OpeningPutsEachCaptionBeforeItsControlAndTabsTopToBottom) {
+    OpenAndCancel();
+    std::vector<std::string> order;
+    std::vector<int> tabStops;
+    for (const standin::DialogControl* control : standin::ChildOrder(lastDialog)) {
+        order.push_back(control->id == -1 ? control->text : std::to_string(control->id));
+        if (control->tabStop) tabStops.push_back(control->id);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"色の変化", "1005", "ウエイト", "1003", "1004", "細かさ", "1002", "1", "2"}));
+    EXPECT_EQ(tabStops, (std::vector<int>{IDC_COLMODE_LIST, IDC_WAIT_SCROLLBAR, IDC_KOMAKASA_EDIT, IDOK, IDCANCEL}));
+    EXPECT_EQ(standin::dialogs.back().focus, standin::FindDialogControl(lastDialog, IDC_COLMODE_LIST)->handle);
+    // Nothing moves on screen.
+    for (const standin::Call& call : standin::CallsNamed("SetWindowPos"))
+        EXPECT_EQ(call.args.back(), SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 TEST_F(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
@@ -181,8 +201,8 @@ TEST_F(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
 TEST_F(SettingsDialogTest, OkWithoutFileWritesTheDefaultsInOrder) {
     EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
     EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
-    EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), 3);
-    for (const standin::Call& call : standin::CallsNamed("WritePrivateProfileStringA"))
+    EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 3);
+    for (const standin::Call& call : standin::CallsNamed("WritePrivateProfileStringW"))
         EXPECT_EQ(call.text, "TestScreenSaver");
 }
 
@@ -265,7 +285,7 @@ TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
         SCOPED_TRACE(c.name);
         std::remove(folder.IniPath().c_str());
         if (c.before) folder.WriteIni(c.before);
-        int writesBefore = standin::CountCalls("WritePrivateProfileStringA");
+        int writesBefore = standin::CountCalls("WritePrivateProfileStringW");
         EXPECT_EQ(Run([&](HWND dialog) {
                       Scroll(dialog, SB_PAGERIGHT);
                       SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, "33");
@@ -273,7 +293,7 @@ TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
                       SendMessageA(dialog, c.message, c.wParam, 0);
                   }),
                   IDCANCEL);
-        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), writesBefore);
+        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), writesBefore);
         if (c.before)
             EXPECT_EQ(folder.ReadIni(), c.before);
         else
@@ -290,8 +310,33 @@ TEST_F(SettingsDialogTest, OkWithoutTheExecutablesPathWritesNothingAndEndsWithOn
         standin::Reset();
         standin::moduleFileName = module;
         EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringA"), 0);
+        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 0);
         EXPECT_EQ(Read().field, "8");
+    }
+}
+
+// A folder or file name outside the ANSI code page, or one whose code-page-932 bytes hold a
+// backslash's value (ソ, 表), still names the saver's own folder: the dialog shows the file
+// there, and OK rewrites it there and makes no other file.
+TEST_F(SettingsDialogTest, AnyFolderAndFileNameReadsAndWritesItsOwnFile) {
+    namespace fs = std::filesystem;
+    const std::pair<std::string, std::string> places[] = {
+        {"Łódź", "kelvo.scr"}, {"Ελληνικά Кириллица", "ソード.scr"}, {"日本語/表", "表示.scr"}};
+    for (const auto& [folderName, fileName] : places) {
+        SCOPED_TRACE(folderName + "/" + fileName);
+        const fs::path inner = fs::u8path(folder.Path() + "/" + folderName);
+        fs::create_directories(inner);
+        std::ofstream(inner / "kelvo.ini", std::ios::binary) << "[TestScreenSaver]\r\nkomakasa=21\r\n";
+        standin::moduleFileName = SaverFolder::WindowsPath(folder.Path() + "/" + folderName + "/" + fileName);
+        EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
+        EXPECT_EQ(Read().field, "21");
+        std::ifstream file(inner / "kelvo.ini", std::ios::binary);
+        std::ostringstream written;
+        written << file.rdbuf();
+        EXPECT_EQ(written.str(), "[TestScreenSaver]\r\nkomakasa=21\r\nwait=40\r\ncolmode=0\r\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(inner), fs::directory_iterator()), 1);
+        EXPECT_FALSE(folder.IniExists());
+        fs::remove_all(fs::u8path(folder.Path() + "/" + folderName.substr(0, folderName.find('/'))));
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -52,34 +53,41 @@ TEST_F(SettingsFile, PathIsTheExecutablesFolderWithKelvoIni) {
         // No backslash after the first character: the whole path is kept.
         {"\\glow.scr", "\\glow.scrkelvo.ini"},
         {"glow.scr", "glow.scrkelvo.ini"},
+        // The last backslash is a character's: in code page 932 the second byte of ソ and
+        // 表 is a backslash's value, and 山 is a wide unit with 0x5C in it.
+        {"C:\\Users\\Łódź\\ソード.scr", "C:\\Users\\Łódź\\kelvo.ini"},
+        {"C:\\表\\山.scr", "C:\\表\\kelvo.ini"},
+        {"C:\\Ελληνικά\\Кириллица.scr", "C:\\Ελληνικά\\kelvo.ini"},
     };
     for (const Case& c : cases) {
         standin::moduleFileName = c.module;
-        char buffer[SettingsPathBufferSize];
-        std::memset(buffer, 'x', sizeof buffer);
+        wchar_t buffer[SettingsPathBufferSize];
+        std::wmemset(buffer, L'x', SettingsPathBufferSize);
         SettingsFilePath(buffer);
-        EXPECT_STREQ(buffer, c.path) << c.module;
+        EXPECT_EQ(standin::Utf8(buffer), c.path) << c.module;
     }
 }
 
+// The room is counted in characters: 319 of them fit, though here they take 630 bytes.
 TEST_F(SettingsFile, UnknownOrTruncatedModulePathGivesAnEmptyPath) {
-    const std::string longest = "C:\\" + std::string(314, 'a') + "\\b";  // 319 characters
-    ASSERT_EQ(longest.size(), 319u);
+    std::string letters;
+    for (int i = 0; i < 314; ++i) letters += "ł";
+    const std::string longest = "C:\\" + letters + "\\b";  // 319 characters
     struct Case {
         std::string module;
         std::string path;
     } cases[] = {
-        {"", ""},                                                   // GetModuleFileNameA fails
+        {"", ""},                                                   // GetModuleFileNameW fails
         {longest + "c", ""},                                        // fills the 320-character buffer
-        {"C:\\" + std::string(400, 'a') + "\\glow.scr", ""},        // cut by the platform
-        {longest, "C:\\" + std::string(314, 'a') + "\\kelvo.ini"},  // still fits
+        {"C:\\" + letters + letters + "\\glow.scr", ""},              // cut by the platform
+        {longest, "C:\\" + letters + "\\kelvo.ini"},                 // still fits
     };
     for (const Case& c : cases) {
         standin::moduleFileName = c.module;
-        char buffer[SettingsPathBufferSize];
-        std::memset(buffer, 'x', sizeof buffer);
+        wchar_t buffer[SettingsPathBufferSize];
+        std::wmemset(buffer, L'x', SettingsPathBufferSize);
         SettingsFilePath(buffer);
-        EXPECT_EQ(std::string(buffer), c.path) << c.module.size();
+        EXPECT_EQ(standin::Utf8(buffer), c.path) << c.module.size();
     }
 }
 
@@ -87,7 +95,7 @@ TEST_F(SettingsFile, WithoutAPathNothingIsReadAndTheDefaultsHold) {
     standin::moduleFileName = "";
     LoadSettings();
     ExpectSettings(40, 8, 0);
-    EXPECT_EQ(standin::CountCalls("GetPrivateProfileIntA"), 0);
+    EXPECT_EQ(standin::CountCalls("GetPrivateProfileIntW"), 0);
 }
 
 TEST_F(SettingsFile, KomakasaIsClampedIntoOneToSixtyFour) {
@@ -155,6 +163,24 @@ TEST_F(SettingsFile, AnyContentLoadsWithKomakasaInRange) {
         EXPECT_LE(SaverSettings.komakasa, 64);
         ExpectSettings(c.wait, c.komakasa, c.colmode);
     }
+}
+
+// Another program may save the file as UTF-16 with a byte-order mark: it reads as the
+// platform reads it, and a write keeps it UTF-16.
+TEST_F(SettingsFile, AUtf16FileIsReadAndStaysUtf16) {
+    const std::string text = "[TestScreenSaver]\r\nwait=70\r\nkomakasa=5\r\ncolmode=2\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string{c, '\0'};
+    folder.WriteIni(utf16);
+    LoadSettings();
+    ExpectSettings(70, 5, 2);
+    EXPECT_TRUE(WritePrivateProfileStringW(SettingsSection, L"wait", L"90", standin::Wide(WindowsIniPath()).c_str()));
+    EXPECT_EQ(folder.ReadIni().substr(0, 2), "\xFF\xFE");
+    LoadSettings();
+    ExpectSettings(90, 5, 2);
+    folder.WriteIni(utf16.substr(0, 13));  // cut inside a character
+    LoadSettings();
+    ExpectSettings(40, 8, 0);
 }
 
 TEST_F(SettingsFile, EveryLoadRereadsTheFile) {

@@ -113,8 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (SaverSettings.wait != wait) Fail("wait saved and read back", wait, SaverSettings.wait);
         if (SaverSettings.colmode != expectedSelection)
             Fail("colmode saved and read back", expectedSelection, SaverSettings.colmode);
-    } else if (standin::CountCalls("WritePrivateProfileStringA") != 0) {
-        Fail("Cancel wrote the file", 0, standin::CountCalls("WritePrivateProfileStringA"));
+    } else if (standin::CountCalls("WritePrivateProfileStringW") != 0) {
+        Fail("Cancel wrote the file", 0, standin::CountCalls("WritePrivateProfileStringW"));
     }
     return 0;
 }

@@ -1,0 +1,462 @@
+"""The end-to-end bench: a display, Wine prefixes, the harness, screenshots and pixels.
+
+conftest.py makes these into fixtures; the older runners reach them through e2e.py.
+"""
+
+import os
+import queue
+import select
+import shutil
+import signal
+import subprocess
+import threading
+import time
+import urllib.parse
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+CONVERT = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert"
+SCREEN_WIDTH, SCREEN_HEIGHT = 1024, 768
+
+REFUSED = 4294967295  # -1 as the process's 32-bit exit code
+
+# Locale ids as tests name them, and the LANG each runs Wine in (None: the caller's own).
+LOCALES = {"default": None, "ja": "ja_JP.UTF-8"}
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def windows_path(path):
+    """The path under Wine's Z: drive, which maps the Unix root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def unix_path(path):
+    """The Unix path of a Z: path."""
+    return path[2:].replace("\\", "/")
+
+
+def saver_copy(folder, build_dir, name="kelvo.scr", ini=None):
+    """Copies the build's kelvo.scr into the folder (made if need be) under the name, with a kelvo.ini
+    of the text or bytes beside it if given; returns the copy's Windows path."""
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, name)
+    shutil.copyfile(os.path.join(build_dir, "kelvo.scr"), target)
+    if ini is not None:
+        with open(os.path.join(folder, "kelvo.ini"), "wb") as handle:
+            handle.write(ini.encode("latin-1") if isinstance(ini, str) else ini)
+    return windows_path(target)
+
+
+def quote(text):
+    """An argument for the harness: quoted, with every byte outside printable ASCII escaped."""
+    out = ['"']
+    for byte in text.encode("latin-1"):
+        ch = chr(byte)
+        if ch in '"\\':
+            out.append("\\" + ch)
+        elif 0x20 <= byte < 0x7F:
+            out.append(ch)
+        else:
+            out.append("\\x%02x" % byte)
+    out.append('"')
+    return "".join(out)
+
+
+def fields(line):
+    """The key=value words of a harness line, with percent-encoded texts decoded."""
+    result = {}
+    for word in line.split():
+        if "=" in word:
+            key, value = word.split("=", 1)
+            result[key] = "" if value == "%" else urllib.parse.unquote(value)
+    return result
+
+
+def end_group(process, timeout=10):
+    """Ends a process started with start_new_session, and everything it started."""
+    if process is None or process.poll() is not None:
+        return
+    try:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait(timeout=timeout)
+    except (OSError, subprocess.TimeoutExpired):
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait(timeout=timeout)
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+
+
+# ---------------------------------------------------------------- the display
+
+class Display:
+    """Xvfb on a free display number, with openbox managing its windows when asked."""
+
+    def __init__(self, folder, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, window_manager=True):
+        self.folder = folder
+        self.width, self.height = width, height
+        self.xvfb = self.wm = None
+        self.number = None
+        read, write = os.pipe()
+        try:
+            # Xvfb picks the first free number itself and writes it to the pipe: no race with
+            # another run on the same machine.
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+                stdout=self._log("xvfb"), stderr=subprocess.STDOUT, pass_fds=(write,), start_new_session=True)
+            os.close(write)
+            answer = b""
+            deadline = time.time() + 30
+            # Read to the newline: Xvfb dies if the pipe closes before it has written it.
+            while not answer.endswith(b"\n") and select.select([read], [], [], max(deadline - time.time(), 0))[0]:
+                chunk = os.read(read, 64)
+                if not chunk:
+                    break
+                answer += chunk
+            answer = answer.decode().strip()
+        finally:
+            os.close(read)
+        if not answer.isdigit():
+            self.close()
+            raise RuntimeError("Xvfb gave no display number (see %s)" % os.path.join(folder, "xvfb.log"))
+        self.number = int(answer)
+        self.name = ":%d" % self.number
+        if window_manager:
+            self._start_window_manager()
+
+    def _log(self, name):
+        return open(os.path.join(self.folder, name + ".log"), "w")
+
+    def _start_window_manager(self):
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(), stdout=self._log("openbox"),
+                                   stderr=subprocess.STDOUT, start_new_session=True)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            if self.window_manager() == "Openbox":
+                return
+            if self.wm.poll() is not None:
+                break
+            time.sleep(0.1)
+        name = self.window_manager()
+        self.close()
+        raise RuntimeError("openbox does not manage display %s (the window manager found: %s; see %s)"
+                           % (self.name, name, os.path.join(self.folder, "openbox.log")))
+
+    def window_manager(self):
+        """The name of the window manager that the root window names as running, or None."""
+        root = self._xprop("-root", "_NET_SUPPORTING_WM_CHECK")
+        if "window id #" not in root:
+            return None
+        wm_window = root.split("#")[-1].strip()
+        # The check window names itself too; a stale property of a dead manager does not.
+        if "#" not in self._xprop("-id", wm_window, "_NET_SUPPORTING_WM_CHECK"):
+            return None
+        name = self._xprop("-id", wm_window, "_NET_WM_NAME")
+        return name.split("=", 1)[1].strip().strip('"') if "=" in name else None
+
+    def _xprop(self, *args):
+        return subprocess.run(["xprop", "-display", self.name] + list(args), stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL).stdout.decode(errors="replace")
+
+    def env(self):
+        env = dict(os.environ)
+        env.pop("WAYLAND_DISPLAY", None)
+        env["DISPLAY"] = self.name
+        return env
+
+    def xdotool(self, *args):
+        """Runs xdotool on this display; returns its output."""
+        return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env(), check=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
+
+    def key(self, *keys):
+        self.xdotool("key", *keys)
+
+    def click(self, button=1):
+        self.xdotool("click", button)
+
+    def move(self, x, y):
+        self.xdotool("mousemove", x, y)
+
+    def pointer(self):
+        values = dict(word.split(":") for word in self.xdotool("getmouselocation").split())
+        return int(values["x"]), int(values["y"])
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-display", self.name, "-window", "root", path], env=self.env(), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return Picture(path)
+
+    def close(self):
+        end_group(self.wm)
+        end_group(self.xvfb)
+        self.wm = self.xvfb = None
+
+
+# ---------------------------------------------------------------- Wine prefixes
+
+class Prefix:
+    """A Wine prefix of its own on a display, made with wineboot; 32-bit when arch is "win32"."""
+
+    def __init__(self, path, display, arch=None, timeout=300):
+        self.path = path
+        self.display = display
+        self.arch = arch
+        self.lang = None
+        self.harnesses = {}
+        began = time.time()
+        self.run(["wineboot", "-i"], timeout=timeout)
+        self.run(["wineserver", "-w"], timeout=timeout)
+        self.made_in = time.time() - began
+
+    def env(self, **extra):
+        env = self.display.env()
+        env.update({"WINEPREFIX": self.path, "WINEDLLOVERRIDES": "mscoree,mshtml=", "WINEDEBUG": "-all"})
+        if self.arch:
+            env["WINEARCH"] = self.arch
+        if self.lang:
+            env["LANG"] = env["LC_ALL"] = self.lang
+        env.update(extra)
+        return env
+
+    def run(self, argv, timeout=60, check_status=True, **extra_env):
+        """Runs a command (wine, wineserver, ...) in this prefix; returns its output."""
+        done = subprocess.run(argv, env=self.env(**extra_env), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout)
+        output = done.stdout.decode(errors="replace")
+        if check_status and done.returncode != 0:
+            raise RuntimeError("%s failed with %d: %s" % (" ".join(argv), done.returncode, output))
+        return output
+
+    def set_locale(self, locale):
+        """Runs the next processes in the locale (a key of LOCALES); restarts Wine's server when it changes,
+        since the server keeps the locale it started in."""
+        lang = LOCALES[locale]
+        if lang == self.lang:
+            return
+        self.stop()
+        self.lang = lang
+
+    def harness(self, exe):
+        """The harness of this executable serving in this prefix, started when none runs."""
+        harness = self.harnesses.get(exe)
+        if harness is None or not harness.alive():
+            harness = self.harnesses[exe] = Harness(exe, self.env())
+        return harness
+
+    def stop(self):
+        """Ends the harnesses and every process of the prefix, and its server."""
+        for harness in self.harnesses.values():
+            harness.close()
+        self.harnesses = {}
+        self.run(["wineserver", "-k"], check_status=False)
+        self.run(["wineserver", "-w"], check_status=False)
+
+
+# ---------------------------------------------------------------- pictures
+
+class Picture:
+    """The pixels of a PNG as 8-bit RGB rows."""
+
+    def __init__(self, path):
+        self.path = path
+        size = subprocess.run([CONVERT, path, "-format", "%w %h", "info:"], stdout=subprocess.PIPE,
+                              check=True).stdout.decode().split()
+        self.width, self.height = int(size[0]), int(size[1])
+        self.data = subprocess.run([CONVERT, path, "-depth", "8", "rgb:-"], stdout=subprocess.PIPE,
+                                   check=True).stdout
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return self.data[i], self.data[i + 1], self.data[i + 2]
+
+    def region(self, left, top, right, bottom):
+        """The pixels of a rectangle, right and bottom exclusive, as bytes in row order."""
+        rows = []
+        for y in range(max(top, 0), min(bottom, self.height)):
+            start = (y * self.width + max(left, 0)) * 3
+            rows.append(self.data[start:(y * self.width + min(right, self.width)) * 3])
+        return b"".join(rows)
+
+
+def colour_census(pixels):
+    """Counts of black, saturated and other pixels, and the saturated colours seen, of RGB bytes."""
+    black = saturated = other = 0
+    colours = {}
+    for i in range(0, len(pixels), 3):
+        r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
+        if r == 0 and g == 0 and b == 0:
+            black += 1
+            continue
+        high, low = max(r, g, b), min(r, g, b)
+        if high >= 128 and high - low >= 96:
+            saturated += 1
+            colours[(r, g, b)] = colours.get((r, g, b), 0) + 1
+        else:
+            other += 1
+    return {"black": black, "saturated": saturated, "other": other, "colours": colours,
+            "total": len(pixels) // 3}
+
+
+def hue_bins(colours, bins=12):
+    """How many of `bins` equal sectors of the colour wheel the given colours fall in."""
+    seen = set()
+    for (r, g, b) in colours:
+        high, low = max(r, g, b), min(r, g, b)
+        span = high - low
+        if span == 0:
+            continue
+        if high == r:
+            h = ((g - b) / span) % 6
+        elif high == g:
+            h = (b - r) / span + 2
+        else:
+            h = (r - g) / span + 4
+        seen.add(int(h / 6 * bins) % bins)
+    return len(seen)
+
+
+def check_saver_picture(picture, label):
+    """Coloured stars with trails on black, the top strip black. Returns the census."""
+    everything = colour_census(picture.data)
+    top = colour_census(picture.region(0, 0, picture.width, 8))
+    black_share = everything["black"] / everything["total"]
+    summary = ("%s: %.1f%% black, %d saturated pixels in %d colours over %d hue sectors, top strip %d of %d lit"
+               % (label, 100 * black_share, everything["saturated"], len(everything["colours"]),
+                  hue_bins(everything["colours"]), top["total"] - top["black"], top["total"]))
+    print("    " + summary, flush=True)
+    check(black_share >= 0.6, summary + ": not mostly black")
+    # Eight glyphs alone cover at most 8 x 256 pixels; more colour than that is their trails.
+    check(everything["saturated"] >= 3000, summary + ": too little colour for stars with trails")
+    check(len(everything["colours"]) >= 8, summary + ": too few different colours")
+    # The strip is painted black every frame; only a glyph that has just bounced off the top edge
+    # can stand in it, and its cell is 16 pixels wide.
+    check(top["total"] - top["black"] <= 4 * 16 * 8, summary + ": the top strip is not black")
+    return everything
+
+
+# ---------------------------------------------------------------- the harness
+
+class Harness:
+    """kelvo-harness.exe in serve mode: a window owner and process starter under Wine.
+
+    It remembers the processes and windows started or made since the last reset(), so that one
+    harness can serve many tests, each leaving nothing behind."""
+
+    def __init__(self, exe, env):
+        self.process = subprocess.Popen(["wine", exe, "serve"], env=env, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
+        self.lines = queue.Queue()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        self.transcript = []
+        self.started, self.made = set(), set()
+        self._reply(60)
+
+    def _read(self):
+        for raw in self.process.stdout:
+            self.lines.put(raw.decode("utf-8", errors="replace").rstrip("\r\n"))
+        self.lines.put(None)
+
+    def _reply(self, timeout):
+        reply = []
+        deadline = time.time() + timeout
+        while True:
+            try:
+                line = self.lines.get(timeout=max(deadline - time.time(), 0.01))
+            except queue.Empty:
+                raise Failure("the harness gave no answer within %.0f s" % timeout)
+            if line is None:
+                raise Failure("the harness ended")
+            if line == ".":
+                return reply
+            reply.append(line)
+
+    def alive(self):
+        return self.process.poll() is None
+
+    def command(self, *words, timeout=60):
+        words = [str(w) for w in words]
+        line = " ".join(words)
+        if words[0] == "start":
+            self.started.add(words[1])
+        elif words[0] in ("window", "painter"):
+            self.made.add(words[1])
+        self.transcript.append("> " + line)
+        self.process.stdin.write((line + "\n").encode("latin-1"))
+        self.process.stdin.flush()
+        reply = self._reply(timeout)
+        self.transcript.extend("< " + r for r in reply)
+        for r in reply:
+            if r.startswith("error"):
+                raise Failure("harness: %s -> %s" % (line, r))
+        return reply
+
+    def one(self, *words, timeout=60):
+        """A command whose answer is one line: that line's first word and its fields."""
+        reply = self.command(*words, timeout=timeout)
+        check(len(reply) >= 1, "no answer to %s" % " ".join(str(w) for w in words))
+        head = reply[-1]
+        return head.split()[0], fields(head)
+
+    def start(self, name, exe, tail=""):
+        self.command("start", name, quote(exe), quote(tail))
+
+    def wait(self, name, ms):
+        """Waits for the process; returns its fields, with "code" an int, or None while it still runs."""
+        head, values = self.one("wait", name, int(ms), timeout=ms / 1000 + 30)
+        if head != "exit":
+            return None
+        values["code"] = int(values["code"])
+        values["windows"] = int(values["windows"])
+        return values
+
+    def run(self, name, exe, tail, ms=15000):
+        self.start(name, exe, tail)
+        return self.wait(name, ms)
+
+    def window(self, name, width, height, x=100, y=100):
+        """A harness window with a client area of width x height, made foreground; returns its fields."""
+        return self.one("window", name, width, height, x, y)[1]
+
+    def wait_window(self, name, class_name, ms):
+        head, values = self.one("waitwindow", name, quote(class_name), int(ms), timeout=ms / 1000 + 30)
+        return values if head == "found" else None
+
+    def find(self, class_name, title="-"):
+        head, values = self.one("find", quote(class_name), quote(title) if title != "-" else "-")
+        return values if head == "found" else None
+
+    def wait_gone(self, window, ms):
+        head, values = self.one("waitgone", window, int(ms), timeout=ms / 1000 + 30)
+        return head == "gone", float(values["ms"])
+
+    def reset(self):
+        """Ends the processes started and destroys the windows made since the last reset."""
+        started, made = sorted(self.started), sorted(self.made)
+        self.started.clear()
+        self.made.clear()
+        if not self.alive():
+            return
+        for name in started:
+            if self.wait(name, 0) is None:
+                self.command("kill", name)
+                self.wait(name, 5000)
+        for name in made:
+            self.command("destroy", name)
+
+    def close(self):
+        if self.process.poll() is None:
+            try:
+                self.process.stdin.write(b"quit\n")
+                self.process.stdin.flush()
+                self.process.wait(timeout=10)
+            except (OSError, subprocess.TimeoutExpired):
+                end_group(self.process)

@@ -36,6 +36,9 @@ tests/release/run.sh
 step "end-to-end tests under Wine: the saver, the preview, the command tail, the glyph, the profile reading"
 tests/e2e/run_all.sh --no-setup
 
+step "end-to-end suite under pytest: both builds on a display with openbox"
+pytest-3 tests/e2e
+
 step "the settings dialog under Wine"
 tests/e2e/dialog/run.sh --no-setup --no-build
 

@@ -15,8 +15,9 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+from bench import check_saver_picture  # noqa: E402
 from e2e import (REFUSED, ROOT, SCREEN_HEIGHT, SCREEN_WIDTH, Bench, Failure, check, colour_census, run_test,  # noqa: E402
-                 hue_bins, windows_path)
+                 windows_path)
 
 SAVER_CLASS = "WindowsScreenSaverClass"
 DIALOG_CLASS = "#32770"
@@ -58,25 +59,6 @@ def ends_within_a_second(bench, harness, name, window, action, description):
     check(ended is not None, "the saver's process still runs 10 s after %s" % description)
     check(ended["code"] == 0, "exit code %d after %s, expected 0" % (ended["code"], description))
     return elapsed
-
-
-def check_saver_picture(picture, label):
-    """Coloured stars with trails on black, the top strip black."""
-    everything = colour_census(picture.data)
-    top = colour_census(picture.region(0, 0, picture.width, 8))
-    black_share = everything["black"] / everything["total"]
-    summary = ("%s: %.1f%% black, %d saturated pixels in %d colours over %d hue sectors, top strip %d of %d lit"
-               % (label, 100 * black_share, everything["saturated"], len(everything["colours"]),
-                  hue_bins(everything["colours"]), top["total"] - top["black"], top["total"]))
-    print("    " + summary, flush=True)
-    check(black_share >= 0.6, summary + ": not mostly black")
-    # Eight glyphs alone cover at most 8 x 256 pixels; more colour than that is their trails.
-    check(everything["saturated"] >= 3000, summary + ": too little colour for stars with trails")
-    check(len(everything["colours"]) >= 8, summary + ": too few different colours")
-    # The strip is painted black every frame; only a glyph that has just bounced off the top edge
-    # can stand in it, and its cell is 16 pixels wide.
-    check(top["total"] - top["black"] <= 4 * 16 * 8, summary + ": the top strip is not black")
-    return everything
 
 
 def components(picture):
@@ -258,36 +240,6 @@ def fullscreen_main(bench):
     ends_within_a_second(bench, harness, "first", window, lambda: bench.xdotool("mousemove", 300, 295),
                          "a movement of 5 pixels")
     check(harness.find(SAVER_CLASS) is None, "a saver window is left over")
-
-
-@test("fullscreen-colour-mode-apart-and-key-ends-it")
-def fullscreen_key(bench):
-    harness = bench.harness()
-    bench.xdotool("mousemove", 500, 500)
-    # The settings file beside this copy: every glyph starts at a hue of its own.
-    window = start_saver(bench, harness, "saver", bench.scenario("key", ini="[TestScreenSaver]\r\ncolmode=1\r\n"))
-    time.sleep(1.0)
-    census = check_saver_picture(bench.screenshot("fullscreen-colmode-1-after-1s"), "colmode 1 after 1 s")
-    check(hue_bins(census["colours"]) >= 3, "colmode 1 shows colours of only %d hue sectors" % hue_bins(census["colours"]))
-    ends_within_a_second(bench, harness, "saver", window, lambda: bench.xdotool("key", "space"), "a key")
-
-
-@test("fullscreen-click-ends-it")
-def fullscreen_click(bench):
-    harness = bench.harness()
-    bench.xdotool("mousemove", 500, 500)
-    window = start_saver(bench, harness, "saver", bench.scenario("click"))
-    time.sleep(0.5)
-    ends_within_a_second(bench, harness, "saver", window, lambda: bench.xdotool("click", "1"), "a left click")
-
-
-@test("fullscreen-right-click-ends-it")
-def fullscreen_right_click(bench):
-    harness = bench.harness()
-    bench.xdotool("mousemove", 500, 500)
-    window = start_saver(bench, harness, "saver", bench.scenario("right-click"))
-    time.sleep(0.5)
-    ends_within_a_second(bench, harness, "saver", window, lambda: bench.xdotool("click", "3"), "a right click")
 
 
 # ---------------------------------------------------------------- preview mode

@@ -1,0 +1,174 @@
+"""Fixtures of the end-to-end suite: the real kelvo.scr under Wine, on Xvfb with openbox.
+
+Made once per run (session):
+  display    bench.Display: Xvfb 1024x768x24 on a free number, openbox managing it (checked, or the
+             session fails). .name (":N"), .env(), .key(*keys), .click(button), .move(x, y),
+             .pointer() -> (x, y), .xdotool(*args) -> output, .screenshot(path) -> Picture.
+  prefix64   bench.Prefix: the 64-bit prefix, which runs x64 and x86 programs. .path, .env(**extra),
+             .run(argv, timeout=60, check_status=True, **extra_env) -> output, .harness(exe) -> Harness,
+             .set_locale(locale), .stop().
+  prefix32   bench.Prefix with WINEARCH=win32, made the first time a test asks for it.
+  build      Build, parametrized "x64" and "x86" (build/windows-x64, build/windows-x86), so a case
+             written once runs for both: test_x[x64], test_x[x86]. .name, .dir, .file(name) -> path.
+Per test:
+  prefix     prefix64 switched to the test's locale. A test chooses one with
+             @pytest.mark.parametrize("locale", bench.LOCALES) (ids "default", "ja"); without it, the
+             default. Tests run grouped by locale, since a switch restarts Wine's server.
+  harness    bench.Harness of the build under test, kept across tests: .start(name, exe, tail),
+             .wait(name, ms), .run(...), .window(name, w, h, x, y), .wait_window(...), .wait_gone(...),
+             .find(...), .command(*words), .one(*words). What a test started or made is ended after it.
+  folder     folder(name="kelvo.scr", ini=None) -> Windows path (Z:\\...) of a copy of the build's
+             kelvo.scr in a private folder, with a kelvo.ini of the text or bytes given.
+  artifacts  build/e2e/<test id>/, made empty for every test.
+  screenshot screenshot(label) -> Picture of the screen, kept as artifacts/<label>.png.
+A failing test leaves failure.png and its harness transcript (transcript.txt) in its artifacts folder,
+and its report names the folder. Marker: slow (`pytest -m "not slow"` leaves those out).
+"""
+
+import os
+import re
+import shutil
+import time
+
+import pytest
+
+import bench
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ARTIFACTS = os.path.join(bench.ROOT, "build", "e2e")
+BUILDS = {"x64": "windows-x64", "x86": "windows-x86"}
+
+# The old runner of the installer until it moves here; its name looks like a test module.
+collect_ignore = ["installer/test_installer.py"]
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "slow: the long runs, left out of the quick loop by -m 'not slow'")
+
+
+@pytest.hookimpl(trylast=True)
+def pytest_collection_modifyitems(items):
+    # After pytest's own grouping by build: all of one locale together, the default first.
+    order = list(bench.LOCALES)
+    items.sort(key=lambda item: order.index(_locale_of(item)))
+
+
+def _locale_of(item):
+    callspec = getattr(item, "callspec", None)
+    return callspec.params.get("locale", "default") if callspec else "default"
+
+
+@pytest.fixture(scope="session")
+def _workspace(tmp_path_factory):
+    return tmp_path_factory.mktemp("wine")
+
+
+@pytest.fixture(scope="session")
+def display(_workspace):
+    began = time.time()
+    screen = bench.Display(str(_workspace))
+    print("\ndisplay %s with openbox in %.1f s" % (screen.name, time.time() - began))
+    yield screen
+    screen.close()
+
+
+def _prefix(workspace, display, name, arch=None):
+    made = bench.Prefix(os.path.join(str(workspace), name), display, arch)
+    print("\nprefix %s made in %.1f s" % (name, made.made_in))
+    return made
+
+
+@pytest.fixture(scope="session")
+def prefix64(_workspace, display):
+    made = _prefix(_workspace, display, "prefix64")
+    yield made
+    made.stop()
+
+
+@pytest.fixture(scope="session")
+def prefix32(_workspace, display):
+    made = _prefix(_workspace, display, "prefix32", arch="win32")
+    yield made
+    made.stop()
+
+
+class Build:
+    def __init__(self, name):
+        self.name = name
+        self.dir = os.path.join(bench.ROOT, "build", BUILDS[name])
+
+    def file(self, name):
+        return os.path.join(self.dir, name)
+
+
+@pytest.fixture(scope="session", params=list(BUILDS))
+def build(request):
+    made = Build(request.param)
+    for needed in ("kelvo.scr", "kelvo-harness.exe"):
+        if not os.path.exists(made.file(needed)):
+            pytest.fail("%s is missing: cmake --preset %s && cmake --build --preset %s"
+                        % (made.file(needed), BUILDS[made.name], BUILDS[made.name]))
+    if made.name == "x86":
+        # A prefix has a 32-bit side only when Wine had one (wine32) when the prefix was made.
+        wow = os.path.join(request.getfixturevalue("prefix64").path, "drive_c", "windows", "syswow64", "kernel32.dll")
+        if not os.path.exists(wow):
+            pytest.skip("this Wine runs no 32-bit programs (no wine32:i386, or a kernel without 32-bit support)")
+    return made
+
+
+@pytest.fixture
+def prefix(request, prefix64):
+    prefix64.set_locale(_locale_of(request.node))
+    return prefix64
+
+
+@pytest.fixture
+def harness(request, prefix, build):
+    served = prefix.harness(build.file("kelvo-harness.exe"))
+    request.node.kelvo_transcript = (served, len(served.transcript))
+    yield served
+    served.reset()
+
+
+@pytest.fixture
+def folder(tmp_path, build):
+    made = []
+
+    def make(name="kelvo.scr", ini=None):
+        made.append(tmp_path / ("saver-%d" % len(made)))
+        return bench.saver_copy(str(made[-1]), build.dir, name, ini)
+    return make
+
+
+@pytest.fixture(autouse=True)
+def artifacts(request):
+    relative = os.path.relpath(str(request.node.path), HERE)
+    path = os.path.join(ARTIFACTS, re.sub(r"[^A-Za-z0-9_.-]+", "-", relative + "-" + request.node.name).strip("-"))
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    request.node.kelvo_artifacts = path
+    return path
+
+
+@pytest.fixture
+def screenshot(display, artifacts):
+    return lambda label: display.screenshot(os.path.join(artifacts, label + ".png"))
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    report = (yield).get_result()
+    path = getattr(item, "kelvo_artifacts", None)
+    if not report.failed or path is None:
+        return
+    served, start = getattr(item, "kelvo_transcript", (None, 0))
+    if served is not None:
+        with open(os.path.join(path, "transcript.txt"), "a") as log:
+            log.write("# %s\n%s\n" % (report.when, "\n".join(served.transcript[start:])))
+    screen = item.funcargs.get("display")
+    if screen is not None and screen.xvfb is not None:
+        try:
+            screen.screenshot(os.path.join(path, "failure-%s.png" % report.when))
+        except Exception as error:  # the report matters more than the picture
+            report.sections.append(("kelvo artifacts", "no failure screenshot: %s" % error))
+    report.sections.append(("kelvo artifacts", os.path.relpath(path, bench.ROOT)))

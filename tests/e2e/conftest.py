@@ -10,6 +10,7 @@ Made once per run (session):
   prefix32   bench.Prefix with WINEARCH=win32, made the first time a test asks for it.
   build      Build, parametrized "x64" and "x86" (build/windows-x64, build/windows-x86), so a case
              written once runs for both: test_x[x64], test_x[x86]. .name, .dir, .file(name) -> path.
+             The x86 cases skip where Wine has no 32-bit side.
 Per test:
   prefix     prefix64 switched to the test's locale. A test chooses one with
              @pytest.mark.parametrize("locale", bench.LOCALES) (ids "default", "ja"); without it, the
@@ -21,7 +22,8 @@ Per test:
              kelvo.scr in a private folder, with a kelvo.ini of the text or bytes given.
   artifacts  build/e2e/<test id>/, made empty for every test.
   screenshot screenshot(label) -> Picture of the screen, kept as artifacts/<label>.png.
-A failing test leaves failure.png and its harness transcript (transcript.txt) in its artifacts folder,
+A failing test leaves a screenshot (failure-call.png, or -setup/-teardown) and its harness transcript
+(transcript.txt) in its artifacts folder,
 and its report names the folder. Marker: slow (`pytest -m "not slow"` leaves those out).
 """
 

@@ -31,8 +31,12 @@ shot="$root/build/kelvo-screenshot.png"
 display=":$((90 + RANDOM % 100))"
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
 export DISPLAY=$display
+sleep 1
+# A window manager, as on a desktop: without one Wine waits for every hidden window.
+openbox >/dev/null 2>&1 &
+openbox=$!
+trap 'kill $openbox $xvfb 2>/dev/null || true' EXIT
 sleep 1
 wine "$saver" /s &
 saver_pid=$!

@@ -22,6 +22,8 @@ Per test:
              kelvo.scr in a private folder, with a kelvo.ini of the text or bytes given.
   artifacts  build/e2e/<test id>/, made empty for every test.
   screenshot screenshot(label) -> Picture of the screen, kept as artifacts/<label>.png.
+  x_program  the X window id of another program's window on the desktop (xmessage), for a test that
+             gives it the foreground through the window manager.
 A failing test leaves a screenshot (failure-call.png, or -setup/-teardown) and its harness transcript
 (transcript.txt) in its artifacts folder,
 and its report names the folder. Marker: slow (`pytest -m "not slow"` leaves those out).
@@ -30,6 +32,7 @@ and its report names the folder. Marker: slow (`pytest -m "not slow"` leaves tho
 import os
 import re
 import shutil
+import subprocess
 import time
 
 import pytest
@@ -155,6 +158,23 @@ def artifacts(request):
 @pytest.fixture
 def screenshot(display, artifacts):
     return lambda label: display.screenshot(os.path.join(artifacts, label + ".png"))
+
+
+@pytest.fixture
+def x_program(display):
+    other = subprocess.Popen(["xmessage", "-geometry", "+40+40", "another program"], env=display.env(),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    found, deadline = [], time.time() + 10
+    while not found and time.time() < deadline:
+        time.sleep(0.05)
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "Xmessage"], env=display.env(),
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
+    try:
+        assert found, "xmessage showed no window"
+        yield found[-1].decode()
+    finally:
+        other.kill()
+        other.wait()
 
 
 @pytest.hookimpl(hookwrapper=True)

@@ -1,7 +1,7 @@
 // Fuzz target: the effect over any window size from 0 to 4096 pixels each way (at most 4 million
 // pixels in all), any settings values in the file and any seed, for up to a few hundred frames of
-// a real saver run (full screen or preview) on the stand-in. After every frame the sparkles keep to their rules and
-// no brush or device context is left behind.
+// a real saver run (full screen or preview) on the stand-in. After every frame the sparkles keep
+// to their rules and no brush or device context is left behind.
 //
 // Input, little-endian, missing bytes read as 0:
 //   u16 width, u16 height (each taken modulo 4097), i32 wait, i32 komakasa, i32 colmode

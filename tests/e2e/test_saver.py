@@ -1,32 +1,24 @@
-"""kelvo.scr full screen and as a preview on a desktop with a window manager: what ends it, how fast."""
+"""kelvo.scr full screen, as a preview and as its settings dialog on a desktop with a window manager:
+what it shows, what ends it and how fast, what its command tail and settings file make it do."""
 
+import glob
+import os
 import subprocess
 import time
 
 import pytest
 
-from bench import check_saver_picture, hue_bins
+import bench
+from bench import REFUSED, check_saver_picture, colour_census, hue_bins, windows_path
 
 SAVER_CLASS = "WindowsScreenSaverClass"
+DIALOG_CLASS = "#32770"
+WM_CLOSE, WM_KEYDOWN, WM_CONTEXTMENU, WM_COMMAND = 0x0010, 0x0100, 0x007B, 0x0111
+WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN = 0x0200, 0x0201, 0x0204
+IDCANCEL = 2
 START = (500, 500)
-
-
-@pytest.fixture
-def x_program(display):
-    """Another program's X window on the desktop (xmessage); returns its X window id."""
-    other = subprocess.Popen(["xmessage", "-geometry", "+40+40", "another program"], env=display.env(),
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    found, deadline = [], time.time() + 10
-    while not found and time.time() < deadline:
-        time.sleep(0.05)
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "Xmessage"], env=display.env(),
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
-    try:
-        assert found, "xmessage showed no window"
-        yield found[-1].decode()
-    finally:
-        other.kill()
-        other.wait()
+HERE = os.path.dirname(os.path.abspath(__file__))
+SCREEN = "0,0,%d,%d" % (bench.SCREEN_WIDTH, bench.SCREEN_HEIGHT)
 
 
 def start_full_screen(harness, display, exe):
@@ -95,3 +87,338 @@ def test_preview_ends_with_its_parent(harness, folder):
     assert head == "found", "no preview in the parent"
     assert_ends_within_a_second(harness, "preview", child, lambda: harness.command("destroy", "monitor"),
                                 "the parent's end")
+
+
+@pytest.mark.parametrize("locale", bench.LOCALES)
+def test_full_screen_covers_screen_with_stars(display, harness, folder, screenshot, locale):
+    window = start_full_screen(harness, display, folder())
+    assert window["title"] == "Screen Saver"
+    assert int(window["style"], 16) == 0x96000000, "style %s" % window["style"]
+    assert window["topmost"] == "1", "not topmost: exstyle %s" % window["exstyle"]
+    assert window["rect"] == SCREEN, "covers %s, not the screen" % window["rect"]
+    assert window["visible"] == "1" and window["parent"] == "0", "not a visible popup: %s" % window
+    assert (harness.find(SAVER_CLASS, "Screen Saver") or {}).get("hwnd") == window["hwnd"], "FindWindowA misses it"
+    time.sleep(1.0)
+    check_saver_picture(screenshot("after-1s"), "after 1 s")
+
+
+def test_second_start_brings_first_forward(display, harness, folder):
+    exe = folder()
+    window = start_full_screen(harness, display, exe)
+    second = harness.run("second", exe, "/s", 10000)
+    assert second is not None, "the second /s still runs after 10 s"
+    assert (second["code"], second["windows"]) == (0, 0), "the second /s: %s" % second
+    assert float(second["life"]) < 3000, "the second /s took %s ms" % second["life"]
+    head, first = harness.one("describe", window["hwnd"])
+    assert head == "window", "the first saver's window is gone"
+    assert first["foreground"] == "1" and first["topmost"] == "1", "the first saver is not in front: %s" % first
+
+
+def test_preview_fills_parent_ignores_input_and_forwards_help(display, harness, folder):
+    # Wine gives a child of another process's window no drawing surface, so these pixels never reach
+    # the screen; test_preview_draws_and_animates shows the drawing.
+    parent = harness.window("monitor", 152, 112, 600, 400)
+    harness.start("preview", folder(), "/p %monitor%")
+    head, child = harness.one("waitchild", "monitor", SAVER_CLASS, 15000)
+    assert head == "found", "no preview in the parent"
+    assert (child["title"], int(child["style"], 16)) == ("Preview", 0x52000000), child
+    assert child["visible"] == "1" and child["parent"] == parent["hwnd"], child
+    listing = harness.command("children", "monitor")
+    assert any("fills=1" in line and "hwnd=%s " % child["hwnd"] in line for line in listing), listing
+
+    x, y = (int(v) for v in parent["origin"].split(","))
+    display.move(x + 40, y + 40)
+    display.move(x + 120, y + 90)
+    display.click(1)
+    display.key("space")
+    for message, wparam, lparam in ((WM_KEYDOWN, 0x20, 0x00390001), (WM_LBUTTONDOWN, 1, 0x00100010),
+                                    (WM_RBUTTONDOWN, 2, 0x00100010), (WM_MOUSEMOVE, 0, 0x00500050)):
+        harness.command("post", child["hwnd"], message, wparam, lparam)
+    assert not harness.wait_gone(child["hwnd"], 1500)[0], "input ended the preview"
+
+    # The parent gets them with wParam its own handle, as from a window of its own.
+    assert harness.one("send", child["hwnd"], WM_CONTEXTMENU, child["hwnd"], 0x00280014)[1]["value"] == "1"
+    assert harness.one("help", child["hwnd"])[1]["value"] == "1"
+    events = harness.one("events", "monitor")[1]
+    assert (events["contextmenu"], events["contextmenu_wparam"], events["contextmenu_lparam"]) == (
+        "1", parent["hwnd"], str(0x00280014)), events
+    assert (events["help"], events["help_wparam"]) == ("1", parent["hwnd"]), events
+
+
+def test_preview_draws_and_animates(display, harness, folder, screenshot):
+    # Wine shows a child of the desktop window on the screen as a window of its own.
+    display.move(*START)
+    harness.start("preview", folder(), "/p %desktop%")
+    head, child = harness.one("waitchild", "desktop", SAVER_CLASS, 15000)
+    assert head == "found", "no preview in the desktop window"
+    assert (child["title"], int(child["style"], 16), child["rect"]) == ("Preview", 0x52000000, SCREEN), child
+    time.sleep(1.0)
+    first = screenshot("frame-a")
+    time.sleep(0.3)
+    second = screenshot("frame-b")
+    assert first.data != second.data, "the preview does not change between two pictures 0.3 s apart"
+    check_saver_picture(second, "preview after 1.3 s")
+
+    display.move(START[0] + 40, START[1])
+    display.move(600, 300)
+    display.click(1)
+    display.click(3)
+    display.key("space")
+    assert not harness.wait_gone(child["hwnd"], 1500)[0], "real input ended the preview"
+    harness.command("post", child["hwnd"], WM_CLOSE, 0, 0)
+    assert harness.wait_gone(child["hwnd"], 2000)[0], "WM_CLOSE did not end the preview"
+    ended = harness.wait("preview", 3000)
+    assert ended is not None and ended["code"] == 0, "the preview ended with %s" % ended
+
+
+def make_dead_window(harness):
+    """A harness window "doomed" that has gone; %doomed% in a tail still names its handle."""
+    harness.window("doomed", 50, 50, 900, 700)
+    harness.command("destroy", "doomed")
+
+
+REFUSED_TAILS = ["/x", "/?", "/1", "/x /s", "/\ts", "x", "/a", "/A 123", ":s",
+                 # a preview needs a window that exists
+                 "/p", "/p 0", "/p:123", "/p abc", "/p %doomed%", "/l %doomed%"]
+
+
+def test_refused_tails_exit_minus_one_without_a_window(harness, folder):
+    exe = folder()
+    make_dead_window(harness)
+    for number, tail in enumerate(REFUSED_TAILS):  # all at once: each is quick to refuse
+        harness.start("tail%d" % number, exe, tail)
+    outcomes = {tail: harness.wait("tail%d" % number, 15000) for number, tail in enumerate(REFUSED_TAILS)}
+    wrong = {tail: ended and (ended["code"], ended["classes"]) for tail, ended in outcomes.items()
+             if ended is None or ended["code"] != REFUSED or ended["windows"]}
+    assert not wrong, "tails not refused (exit code, windows): %s" % wrong
+
+
+# The dialog's owner: none, the foreground window ("front"), or the window the tail names ("owner").
+SETTINGS_TAILS = {
+    "empty": ("", "none", "escape"),
+    "dash-and-slash": ("/-  /", "none", "cancel"),
+    "c": ("/c", "front", "cancel"),
+    "c-blank-number": ("/c 123", "front", "cancel"),
+    "c-dead-window": ("/c:%doomed%", "front", "cancel"),
+    "c-owner": ("/c:%owner%", "owner", "escape"),
+    "dash-capital-c-owner": ("-C:%owner%", "owner", "cancel"),
+}
+
+
+@pytest.mark.parametrize("case", SETTINGS_TAILS)
+def test_settings_dialog_owner_and_cancel(display, harness, folder, case):
+    tail, owner, ending = SETTINGS_TAILS[case]
+    make_dead_window(harness)
+    owners = {"none": "0", "owner": harness.window("owner", 200, 100, 50, 500)["hwnd"],
+              "front": harness.window("front", 200, 100, 400, 500)["hwnd"]}
+    harness.command("activate", "front")
+    harness.start("settings", folder(), tail)
+    dialog = harness.wait_window("settings", DIALOG_CLASS, 15000)
+    assert dialog is not None, "no dialog: %s" % harness.wait("settings", 0)
+    assert dialog["owner"] == owners[owner], "dialog owned by %s, not %s (%s)" % (dialog["owner"], owners[owner], owner)
+    if ending == "escape":
+        # Wine shows the dialog before openbox has given it the X focus; a key pressed at once would
+        # go to the window in front before it. Activating it waits for the window manager.
+        display.xdotool("windowactivate", "--sync", x_window_of(display, dialog))
+        display.key("Escape")
+    else:
+        harness.command("post", dialog["hwnd"], WM_COMMAND, IDCANCEL, 0)
+    assert harness.wait_gone(dialog["hwnd"], 3000)[0], "the dialog stays after %s" % ending
+    ended = harness.wait("settings", 3000)
+    assert ended is not None and ended["code"] == 2, "after %s: %s" % (ending, ended)
+
+
+def x_window_of(display, window):
+    """The X window that shows a Windows top-level window, found by its title."""
+    found = display.xdotool("search", "--onlyvisible", "--name", "^%s$" % window["title"]).split()
+    assert len(found) == 1, "X windows titled %r: %s" % (window["title"], found)
+    return found[0]
+
+
+# ---------------------------------------------------------------- the settings file as the platform reads it
+
+def profile_cases():
+    """profiles/cases.txt: name -> (scope, the file's bytes or None for no file, (wait, komakasa, colmode))."""
+    cases = {}
+    with open(os.path.join(HERE, "profiles", "cases.txt"), encoding="ascii") as table:
+        for line in table:
+            if line.strip() and not line.startswith("#"):
+                name, scope, body, *values = line.split()
+                content = None if body == "<none>" else b"" if body == "<empty>" else \
+                    body.encode().decode("unicode_escape").encode("latin-1")
+                cases[name] = (scope, content, tuple(map(int, values)))
+    return cases
+
+
+PROFILE_CASES = profile_cases()
+
+
+@pytest.fixture(scope="session")
+def native_probe():
+    """The profile probe built on the stand-in (rebuilt when a source is newer): the stand-in's reading."""
+    target = os.path.join(bench.ROOT, "build", "e2e-native", "profile_probe")
+    probe = os.path.join(HERE, "profile_probe.cpp")
+    sources = [probe] + glob.glob(os.path.join(bench.ROOT, "standin", "**"), recursive=True)
+    if not os.path.exists(target) or max(map(os.path.getmtime, sources)) > os.path.getmtime(target):
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        subprocess.run(["g++", "-std=c++17", "-O1", "-Wall", "-Wextra", "-Istandin/include", "-Istandin", probe]
+                       + glob.glob(os.path.join(bench.ROOT, "standin", "*.cpp")) + ["-o", target],
+                       cwd=bench.ROOT, check=True)
+    return target
+
+
+def probe_readings(text):
+    """A profile probe's output: {file number: (wait, komakasa, colmode)}."""
+    return {int(words[1]): tuple(int(w.split("=")[1]) for w in words[2:])
+            for words in map(str.split, text.splitlines()) if len(words) == 5 and words[0] == "file"}
+
+
+@pytest.fixture(scope="session")
+def profile_readings(tmp_path_factory, prefix64, native_probe):
+    """readings(build) -> {case: (Wine's reading, the stand-in's)}, each probe run once on all the files."""
+    folder = tmp_path_factory.mktemp("profiles")
+    paths = []
+    for name, (_, content, _) in PROFILE_CASES.items():
+        (folder / name).mkdir()
+        paths.append(str(folder / name / "kelvo.ini"))
+        if content is not None:
+            (folder / name / "kelvo.ini").write_bytes(content)
+    native = probe_readings(subprocess.run([native_probe] + paths, stdout=subprocess.PIPE, check=True).stdout.decode())
+    readings = {}
+
+    def read(build):
+        if build.name not in readings:
+            prefix64.set_locale("default")
+            wine = probe_readings(prefix64.run(["wine", build.file("kelvo-profile-probe.exe")]
+                                               + [windows_path(p) for p in paths]))
+            readings[build.name] = {name: (wine.get(i), native.get(i)) for i, name in enumerate(PROFILE_CASES, 1)}
+        return readings[build.name]
+    return read
+
+
+@pytest.mark.parametrize("case", PROFILE_CASES)
+def test_settings_file_reads_as_on_the_platform(build, profile_readings, case):
+    scope, _, expected = PROFILE_CASES[case]
+    wine, native = profile_readings(build)[case]
+    assert wine == expected, "Wine reads %s" % (wine,)
+    # What the program relies on reads the same on the stand-in; the platform's finer points of syntax
+    # ("platform" rows) need not.
+    if scope == "both":
+        assert native == expected, "the stand-in reads %s" % (native,)
+
+
+# ---------------------------------------------------------------- the glyph, frame by frame
+
+def lit_groups(picture):
+    """Connected groups (8-neighbourhood) of non-black pixels: lists of (x, y)."""
+    width, height, data = picture.width, picture.height, picture.data
+    lit = bytearray(1 if data[3 * i] or data[3 * i + 1] or data[3 * i + 2] else 0 for i in range(width * height))
+    groups = []
+    for start in range(width * height):
+        if not lit[start]:
+            continue
+        lit[start] = 0
+        stack, group = [start], []
+        while stack:
+            i = stack.pop()
+            x, y = i % width, i // width
+            group.append((x, y))
+            for nx in (x - 1, x, x + 1):
+                for ny in (y - 1, y, y + 1):
+                    if 0 <= nx < width and 0 <= ny < height and lit[ny * width + nx]:
+                        lit[ny * width + nx] = 0
+                        stack.append(ny * width + nx)
+        groups.append(group)
+    return groups
+
+
+def box(group):
+    xs, ys = [p[0] for p in group], [p[1] for p in group]
+    return min(xs), min(ys), max(xs), max(ys)
+
+
+def clear_of_edges(picture, group):
+    """Whether a group keeps off the screen's edges; a star cut by an edge may fall into pieces."""
+    left, top, right, bottom = box(group)
+    return left > 0 and top > 0 and right < picture.width - 1 and bottom < picture.height - 1
+
+
+def not_a_star(group):
+    """Why a group of pixels is not a five-pointed star standing upright in a 16 x 16 cell, or None."""
+    left, top, right, bottom = box(group)
+    width, height = right - left + 1, bottom - top + 1
+    if not (8 <= width <= 16 and 8 <= height <= 16):
+        return "a %d x %d shape" % (width, height)
+    cells = set(group)
+    fill = len(group) / (width * height)
+    if not 0.3 <= fill <= 0.8:
+        return "fills %.0f%% of its box" % (100 * fill)
+    rows = [sum((x, y) in cells for x in range(left, right + 1)) for y in range(top, bottom + 1)]
+    if rows[0] > max(3, width // 4):
+        return "a flat top %d pixels wide" % rows[0]
+    if rows.index(max(rows)) > height // 2:
+        return "widest at row %d of %d" % (rows.index(max(rows)), height)
+    centre_x, centre_y = (left + right) // 2, (top + bottom) // 2
+    if not any((centre_x + dx, centre_y + dy) in cells for dx in (0, 1) for dy in (0, 1)):
+        return "a hollow centre"
+    mirrored = sum((left + right - x, y) in cells for (x, y) in group) / len(group)
+    if mirrored < 0.8:
+        return "not mirror-symmetric (%.0f%%)" % (100 * mirrored)
+    return None
+
+
+def sinking(first, second, colour):
+    """How far down the second frame has moved each lone glyph of the first: the mean row of the pixels
+    of its colour around it, after less before. Glyphs near others or near an edge are left out."""
+    areas = []
+    for group in lit_groups(first):
+        left, top, right, bottom = box(group)
+        # A column band moves 4 rows up to 15 down, a row band up to 10 columns either way.
+        areas.append(((left - 12, top - 6, right + 12, bottom + 18), sum(y for _, y in group) / len(group)))
+    shifts = []
+    for area, before in areas:
+        left, top, right, bottom = area
+        if top < 8 or bottom >= first.height or left < 0 or right >= first.width or any(
+                not (other[2] < left or other[0] > right or other[3] < top or other[1] > bottom)
+                for other, _ in areas if other is not area):
+            continue
+        rows = [y for y in range(top, bottom + 1) for x in range(left, right + 1) if second.pixel(x, y) == colour]
+        if rows:
+            shifts.append(sum(rows) / len(rows) - before)
+    return shifts
+
+
+# colmode 0: every glyph of the first frame has hue 4, of the second hue 8.
+FIRST_HUE, SECOND_HUE = (255, 4, 0), (255, 8, 0)
+
+
+@pytest.mark.parametrize("locale", bench.LOCALES)
+def test_first_frames_draw_stars_that_sink(display, harness, folder, screenshot, locale):
+    # Three seconds between frames, so that each picture holds one frame.
+    start_full_screen(harness, display, folder(ini="[TestScreenSaver]\r\nwait=3000\r\ncolmode=0\r\n"))
+    shown = time.monotonic()
+    code_page = harness.one("acp")[1]["acp"]  # the code page this Wine runs the saver in
+    assert (code_page == "932") == (locale == "ja"), "locale %s runs in code page %s" % (locale, code_page)
+    time.sleep(max(0.0, 4.5 - (time.monotonic() - shown)))
+    first = screenshot("first-frame-cp" + code_page)
+    whole = [g for g in lit_groups(first) if clear_of_edges(first, g)]
+    verdicts = [not_a_star(g) for g in whole]
+    colours = {first.pixel(x, y) for g in whole for (x, y) in g}
+    summary = "%d whole groups of lit pixels, not stars: %s; colours %s" % (
+        len(whole), [v for v in verdicts if v], sorted(colours)[:6])
+    assert 1 <= len(whole) <= 8, summary + ": expected the eight glyphs and nothing else"
+    # Two glyphs may overlap; most must be whole stars.
+    assert verdicts.count(None) >= min(4, len(whole)), summary + ": the glyphs are not stars"
+    assert colours == {FIRST_HUE}, summary
+
+    time.sleep(max(0.0, 7.5 - (time.monotonic() - shown)))
+    second = screenshot("second-frame-cp" + code_page)
+    shifts = sinking(first, second, FIRST_HUE)
+    summary = "the second frame moved the lone first glyphs down by %s rows" % ["%.1f" % s for s in shifts]
+    assert len(shifts) >= 3, summary + ": too few lone glyphs to follow"
+    # Column bands move down by 5.5 rows on average (offsets -4 to 15); over some twenty bands a mean
+    # below 1 has a chance of about one in five thousand, while bands that do not lean down average 0.
+    assert sum(shifts) / len(shifts) >= 1.0, summary + ": the trails do not sink"
+    # Eight glyphs of about 85 pixels, some partly off the screen or overlapping.
+    drawn_anew = colour_census(second.data)["colours"].get(SECOND_HUE, 0)
+    assert drawn_anew >= 4 * 60, "the second frame drew %d pixels in its hue %s" % (drawn_anew, SECOND_HUE)

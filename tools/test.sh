@@ -33,9 +33,6 @@ tools/check_imports.sh build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tools/check_release.py build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tests/release/run.sh
 
-step "end-to-end tests under Wine: the saver, the preview, the command tail, the glyph, the profile reading"
-tests/e2e/run_all.sh --no-setup
-
 step "end-to-end suite under pytest: both builds on a display with openbox"
 pytest-3 tests/e2e
 

@@ -54,10 +54,10 @@ def saver_copy(folder, build_dir, name="kelvo.scr", ini=None):
     return windows_path(target)
 
 
-def quote(text):
+def quote(text, encoding="latin-1"):
     """An argument for the harness: quoted, with every byte outside printable ASCII escaped."""
     out = ['"']
-    for byte in text.encode("latin-1"):
+    for byte in text.encode(encoding):
         ch = chr(byte)
         if ch in '"\\':
             out.append("\\" + ch)
@@ -385,7 +385,7 @@ class Harness:
     def command(self, *words, timeout=60):
         words = [str(w) for w in words]
         line = " ".join(words)
-        if words[0] == "start":
+        if words[0] in ("start", "startw"):
             self.started.add(words[1])
         elif words[0] in ("window", "painter"):
             self.made.add(words[1])
@@ -407,7 +407,10 @@ class Harness:
         return head.split()[0], fields(head)
 
     def start(self, name, exe, tail=""):
-        self.command("start", name, quote(exe), quote(tail))
+        if exe.isascii():
+            self.command("start", name, quote(exe), quote(tail))
+        else:  # no code page holds every name: the wide start, in UTF-8
+            self.command("startw", name, quote(exe, "utf-8"), quote(tail, "utf-8"))
 
     def wait(self, name, ms):
         """Waits for the process; returns its fields, with "code" an int, or None while it still runs."""

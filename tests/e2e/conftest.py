@@ -18,8 +18,9 @@ Per test:
   harness    bench.Harness of the build under test, kept across tests: .start(name, exe, tail),
              .wait(name, ms), .run(...), .window(name, w, h, x, y), .wait_window(...), .wait_gone(...),
              .find(...), .command(*words), .one(*words). What a test started or made is ended after it.
-  folder     folder(name="kelvo.scr", ini=None) -> Windows path (Z:\\...) of a copy of the build's
-             kelvo.scr in a private folder, with a kelvo.ini of the text or bytes given.
+  folder     folder(name="kelvo.scr", ini=None, place="") -> Windows path (Z:\\...) of a copy of the
+             build's kelvo.scr in a private folder (in a subfolder of that name if place is given), with
+             a kelvo.ini of the text or bytes given. Names outside ASCII start through the wide start.
   artifacts  build/e2e/<test id>/, made empty for every test.
   screenshot screenshot(label) -> Picture of the screen, kept as artifacts/<label>.png.
   x_program  the X window id of another program's window on the desktop (xmessage), for a test that
@@ -139,8 +140,8 @@ def harness(request, prefix, build):
 def folder(tmp_path, build):
     made = []
 
-    def make(name="kelvo.scr", ini=None):
-        made.append(tmp_path / ("saver-%d" % len(made)))
+    def make(name="kelvo.scr", ini=None, place=""):
+        made.append(tmp_path / ("saver-%d" % len(made)) / place)
         return bench.saver_copy(str(made[-1]), build.dir, name, ini)
     return make
 

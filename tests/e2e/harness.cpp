@@ -16,6 +16,7 @@
 //   painter NAME PARENT          a child of PARENT painted by this process (a self-check)
 //   destroy WINDOW | activate WINDOW | describe WINDOW | foreground
 //   start PROCESS EXE TAIL       CreateProcess with the command line "EXE" TAIL
+//   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
 //   wait PROCESS MS              its exit code as a 32-bit unsigned number, and the windows it made
 //   kill PROCESS
 //   waitwindow PROCESS CLASS MS  a visible top-level window of the process ("*": any class)
@@ -359,18 +360,25 @@ std::string Substitute(const std::string& tail)
 
 // ---------------------------------------------------------------- commands
 
-bool StartProcess(const std::string& name, const std::string& exe, const std::string& tail)
+// The ANSI start passes the tail's bytes as they are; the wide one takes paths no code page holds.
+bool StartProcess(const std::string& name, const std::string& exe, const std::string& tail, bool wide = false)
 {
     std::string commandLine = "\"" + exe + "\"";
     if (!tail.empty()) commandLine += " " + tail;
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back('\0');
+    std::vector<wchar_t> wideLine(mutableLine.size());
+    MultiByteToWideChar(CP_UTF8, 0, mutableLine.data(), -1, wideLine.data(), static_cast<int>(wideLine.size()));
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    STARTUPINFOW wideStartup{};
+    wideStartup.cb = sizeof wideStartup;
     Process process;
     process.startMs = NowMs();
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process.info)) {
+    if (!(wide ? CreateProcessW(nullptr, wideLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &wideStartup,
+                                &process.info)
+               : CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                &process.info))) {
         Line("error start %lu", GetLastError());
         return false;
     }
@@ -620,8 +628,8 @@ bool Execute(const std::vector<std::string>& words)
         HWND foreground = GetForegroundWindow();
         if (foreground) Line("foreground %s", Describe(foreground).c_str());
         else Line("foreground hwnd=0");
-    } else if (command == "start" && n >= 3) {
-        StartProcess(words[1], words[2], n >= 4 ? Substitute(words[3]) : std::string());
+    } else if ((command == "start" || command == "startw") && n >= 3) {
+        StartProcess(words[1], words[2], n >= 4 ? Substitute(words[3]) : std::string(), command == "startw");
     } else if (command == "wait" && n >= 3) {
         WaitProcess(words[1], static_cast<double>(Number(words[2])));
     } else if (command == "kill" && n >= 2) {

@@ -1,5 +1,5 @@
 """The settings dialog of kelvo.scr under Wine: its resources, what it shows and saves, the keyboard and
-the mouse, its pictures.
+the mouse, its pictures, and kelvo.scr in folders and under names that no code page holds.
 
 kelvo-dialog-probe.exe reads the resources and the running dialog back; the harness owns the dialog's
 owner and sends it messages; xdotool types and clicks as a user does."""
@@ -11,6 +11,7 @@ import sys
 
 import pytest
 
+import bench
 from bench import CONVERT, ROOT, unix_path, windows_path
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
@@ -23,6 +24,8 @@ IDOK, IDCANCEL = 1, 2
 SB_LINELEFT, SB_LINERIGHT, SB_PAGELEFT, SB_PAGERIGHT = 0, 1, 2, 3
 SB_THUMBPOSITION, SB_THUMBTRACK, SB_LEFT, SB_RIGHT, SB_ENDSCROLL = 4, 5, 6, 7, 8
 EDIT, SCROLL_BAR, LABEL, LIST = 1002, 1003, 1004, 1005
+TAB_ORDER = [LIST, SCROLL_BAR, EDIT, IDOK, IDCANCEL]
+CAPTIONS = {LIST: "色の変化", SCROLL_BAR: "ウエイト", EDIT: "細かさ"}
 
 MODES = ["いっしょ", "ばらばら", "ランダム"]
 TEMPLATE_TEXTS = {text for (_, _, text, *_rest) in check_resources.EXPECTED_CONTROLS if text} - {"Static"}
@@ -141,7 +144,8 @@ def open_dialog(display, prefix, build, harness, folder, owner):
 
 
 def check_opening(state, owner, expected):
-    """Owned, wide, its template texts, the file's values shown, focus on the list."""
+    """Owned, wide, its template texts, the file's values shown, focus on the list, and each control named
+    by its caption: the nearest static text before it in child order, as accessibility tools name it."""
     dialog = state["dialog"]
     assert (dialog["owner"], dialog["unicode"], dialog["title"]) == (int(owner["hwnd"]), True, "設定")
     texts = {c["text"] for c in state["order"] if c["class"] in ("Static", "Button")}
@@ -150,6 +154,15 @@ def check_opening(state, owner, expected):
     assert (state["scroll"]["minimum"], state["scroll"]["maximum"]) == (10, 200)
     assert (state["list"]["selected"], state["thumb"], state["label"], state["field"]) == expected
     assert dialog["focus"] == LIST, "focus starts on control %d" % dialog["focus"]
+    names, caption = {}, None
+    for control in state["order"]:
+        if control["class"] == "Static":
+            caption = control["text"]
+        else:
+            names[control["id"]] = caption
+    ids, order = [c["id"] for c in state["order"]], [c["text"] or c["id"] for c in state["order"]]
+    assert {i: names[i] for i in CAPTIONS} == CAPTIONS, "child order %s" % order
+    assert ids.index(LABEL) > ids.index(SCROLL_BAR), "child order %s" % order
 
 
 # ---------------------------------------------------------------- resources
@@ -204,6 +217,17 @@ def test_opening_shows_the_file_owned_by_the_window(harness, owner, open_dialog,
     assert harness.one("describe", "owner")[1]["enabled"] == "1", "the owner stays disabled after the dialog"
 
 
+@pytest.mark.parametrize("locale", bench.LOCALES)
+def test_tab_and_shift_tab_follow_the_screen_from_top_to_bottom(display, open_dialog, locale):
+    dialog = open_dialog()
+    dialog.activate()
+    walked = []
+    for key in ["Tab"] * 5 + ["shift+Tab"] * 5:
+        display.key(key)
+        walked.append(dialog.state()["dialog"]["focus"])
+    assert walked == TAB_ORDER[1:] + TAB_ORDER[:1] + TAB_ORDER[::-1]
+
+
 def test_scroll_messages_and_the_right_key_move_thumb_and_label_and_ok_saves(display, open_dialog):
     dialog = open_dialog()
     steps = [  # request code, thumb position in the high word, wait afterwards
@@ -246,6 +270,7 @@ def type_100_and_choose_random(dialog):
 
 OK_CASES = {  # the file before, how OK is given, the file after
     "command-without-file": (None, lambda d: d.post(WM_COMMAND, IDOK), DEFAULTS_FILE),
+    "command-keeps-the-earlier-builds-file": (DEFAULTS_FILE, lambda d: d.post(WM_COMMAND, IDOK), DEFAULTS_FILE),
     # The platform rewrites a file in its own form: keys replaced in place, the others kept, blanks
     # around "=" and empty lines dropped, line ends CR LF.
     "click": (b"; note\r\n[Other]\r\na = 1\r\n\r\n[TestScreenSaver]\r\n wait = 5 \r\nkomakasa=99\r\nextra=x\r\n",
@@ -278,8 +303,10 @@ ENDINGS = {
 }
 
 
-@pytest.mark.parametrize("ini", [None, b"; kept as it is\n[TestScreenSaver]\nwait = 77\nkomakasa=abc\n\n[Other]\r\nx=1"],
-                         ids=["no-file", "odd-file"])
+ODD_FILE = b"; kept as it is\n[TestScreenSaver]\nwait = 77\nkomakasa=abc\n\n[Other]\r\nx=1"
+
+
+@pytest.mark.parametrize("ini", [None, ODD_FILE], ids=["no-file", "odd-file"])
 @pytest.mark.parametrize("ending", ENDINGS)
 def test_ending_without_ok_exits_2_and_leaves_the_file_alone(open_dialog, ending, ini):
     dialog = open_dialog(ini)
@@ -295,7 +322,7 @@ def test_ending_without_ok_exits_2_and_leaves_the_file_alone(open_dialog, ending
 
 def check_layout(prefix, build, exe):
     """Every text has its glyphs and fits its control, no two controls overlap, all lie inside. Returns the
-    problems and the texts measured."""
+    problems, the texts measured and the controls where the template puts them."""
     extras = []
     for control, text in [(LIST, mode) for mode in MODES] + [(LABEL, t) for t in (" 10", "200", " 40")]:
         extras += [control, text.encode().hex()]
@@ -319,14 +346,14 @@ def check_layout(prefix, build, exe):
         for other in controls[number + 1:]:
             l2, t2, r2, b2 = other["rect"]
             if left < r2 and l2 < right and top < b2 and t2 < bottom:
-                problems.append("controls %d %s and %d %s overlap" % (one["id"], one["rect"], other["id"], other["rect"]))
+                problems.append("controls %d and %d overlap" % (one["id"], other["id"]))
     print("face %r charset %d, %d texts, client %dx%d" % (font["face"], font["charset"], len(texts), width, height))
-    return problems, texts
+    return problems, texts, controls
 
 
 def test_layout_check_sees_missing_glyphs_without_a_japanese_font(prefix, build, folder, tmp_path):
     replace_fonts(prefix, tmp_path, False)
-    _, texts = check_layout(prefix, build, folder())
+    _, texts, _ = check_layout(prefix, build, folder())
     missing = {t["text"] for t in texts if t["missing"]}
     assert missing >= (TEMPLATE_TEXTS | set(MODES)) - {"OK"}, "glyphs missing only in %s" % missing
 
@@ -350,14 +377,18 @@ def pictures(dialog, screenshot, label):
 # Wine's Japanese locale as it stands falls back to whatever Japanese font comes first; with the face
 # mapped, as a Japanese system has it, the dialog must be clean. The default locale needs the mapping.
 @pytest.mark.parametrize("locale, fonts", [("ja", "fallback"), ("ja", "replaced"), ("default", "replaced")])
-def test_picture_fits(prefix, build, harness, owner, open_dialog, folder, display, screenshot, tmp_path, locale,
-                      fonts):
+def test_picture_fits_and_nothing_moved(prefix, build, harness, owner, open_dialog, folder, display, screenshot,
+                                        tmp_path, locale, fonts):
     assert harness.one("acp")[1]["acp"] == {"default": "1252", "ja": "932"}[locale]
     replace_fonts(prefix, tmp_path, fonts == "replaced")
-    problems, _ = check_layout(prefix, build, folder())
+    problems, _, template = check_layout(prefix, build, folder())
     display.move(900, 700)
     dialog = open_dialog()
-    check_opening(dialog.state(), owner, (0, 40, " 40", "8"))
+    state = dialog.state()
+    check_opening(state, owner, (0, 40, " 40", "8"))
+    # The child order changes at run time; every control stays where the template puts it.
+    placed = sorted((c["id"], c["class"], c["rect"]) for c in state["order"])
+    assert placed == sorted((c["id"], c["class"], c["rect"]) for c in template)
     pictures(dialog, screenshot, "dialog-%s-%s" % (locale, fonts))
     dialog.post(WM_COMMAND, IDCANCEL)
     assert dialog.end("IDCANCEL") == 2
@@ -366,3 +397,48 @@ def test_picture_fits(prefix, build, harness, owner, open_dialog, folder, displa
     else:
         print("with the fallback font: %s" % "; ".join(problems))
 
+
+# ---------------------------------------------------------------- any folder, any name
+
+PLACES = {  # folder, file name, how the stored settings are encoded (None: no file yet)
+    "latin-folder": ("Łódź", "kelvo.scr", "8-bit"),
+    "greek-folder-cyrillic-name": ("Αθήνα", "Заставка.scr", "8-bit"),
+    "cjk-folder": ("日本語", "kelvo.scr", "8-bit"),
+    "new-file-in-cjk-folder": ("日本語", "kelvo.scr", None),
+    # In code page 932 the second byte of ソ and of 表 is 0x5C, a backslash's value.
+    "cp932-5c-name": ("", "ソード.scr", "8-bit"),
+    "cp932-5c-folder-and-name": ("表示", "表示.scr", "8-bit"),
+    # Written by another program; the profile functions keep a file's encoding when they rewrite it.
+    "utf-16-file-with-mark": ("", "kelvo.scr", "utf-16"),
+    # No new file goes into an immutable folder (chmod does not stop Wine run as root); the platform
+    # rewrites the existing one in place.
+    "unwritable-folder": ("locked", "kelvo.scr", "8-bit"),
+}
+
+
+def stored(encoding, komakasa, wait, colmode):
+    text = EARLIER.format(komakasa, wait, colmode)
+    return {"8-bit": text.encode(), "utf-16": b"\xff\xfe" + text.encode("utf-16-le"), None: None}[encoding]
+
+
+@pytest.mark.parametrize("place", PLACES)
+@pytest.mark.parametrize("locale", bench.LOCALES)
+def test_any_folder_and_name_reads_and_ok_writes_kelvo_ini_alone(open_dialog, tmp_path, locale, place):
+    where, name, encoding = PLACES[place]
+    komakasa, wait, colmode = (17, 123, 1) if encoding else (8, 40, 0)
+    dialog = open_dialog(stored(encoding, komakasa, wait, colmode), name=name, place=where)
+    if place == "unwritable-folder":
+        subprocess.run(["chattr", "+i", dialog.folder], check=True)
+    try:
+        state = dialog.state()
+        assert (state["list"]["selected"], state["thumb"], state["field"]) == (colmode, wait, str(komakasa))
+        dialog.scroll(SB_PAGERIGHT)
+        dialog.post(WM_COMMAND, IDOK)
+        assert dialog.end("IDOK") == 1
+    finally:
+        subprocess.run(["chattr", "-i", dialog.folder])
+    # A new file is plain 8-bit text, as the earlier build wrote it.
+    assert dialog.file() == stored(encoding or "8-bit", komakasa, wait + 10, colmode)
+    files = sorted(os.path.relpath(os.path.join(top, f), str(tmp_path)) for top, _, fs in os.walk(str(tmp_path))
+                   for f in fs)
+    assert files == sorted(os.path.join("saver-0", where, f) for f in ("kelvo.ini", name))

@@ -44,9 +44,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ARTIFACTS = os.path.join(bench.ROOT, "build", "e2e")
 BUILDS = {"x64": "windows-x64", "x86": "windows-x86"}
 
-# The old runner of the installer until it moves here; its name looks like a test module.
-collect_ignore = ["installer/test_installer.py"]
-
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "slow: the long runs, left out of the quick loop by -m 'not slow'")

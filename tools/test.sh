@@ -36,9 +36,6 @@ tests/release/run.sh
 step "end-to-end suite under pytest: both builds on a display with openbox"
 pytest-3 tests/e2e
 
-step "the settings dialog under Wine"
-tests/e2e/dialog/run.sh --no-setup --no-build
-
 step "the older Windows family under Wine: password gate, password change, AutoPlay"
 tests/e2e/older_family/run.sh --no-build
 

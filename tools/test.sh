@@ -33,14 +33,12 @@ tools/check_imports.sh build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tools/check_release.py build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tests/release/run.sh
 
-step "end-to-end suite under pytest: both builds on a display with openbox"
+step "the installer and the package"
+tools/package.sh
+
+step "end-to-end tests under Wine, both builds, on a display with openbox: the saver, the preview, the command tail, the settings file and dialog, the older family, hardening, the installer"
 pytest-3 tests/e2e
 
 step "the older Windows family under Wine: password gate, password change, AutoPlay"
 tests/e2e/older_family/run.sh --no-build
 
-step "the installer under Wine: silent install, the installed saver, uninstall"
-tests/e2e/installer/run.sh
-
-step "hardening under Wine: random tails, odd preview parents, unwritable and garbage settings, a one-minute long run"
-tests/e2e/hardening/run.sh --no-setup --no-build

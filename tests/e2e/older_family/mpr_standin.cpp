@@ -33,11 +33,6 @@ extern "C" DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND owner, DWORD re
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    char name[MAX_PATH * 3];
-    if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) {
-        standin_log::ModuleName(instance, name, sizeof name);
-        standin_log::Line("%s module=%s pid=%lu tick=%lu", reason == DLL_PROCESS_ATTACH ? "load" : "unload", name,
-                          GetCurrentProcessId(), GetTickCount());
-    }
+    standin_log::ModuleEvent(instance, reason);
     return TRUE;
 }

@@ -57,11 +57,6 @@ extern "C" BOOL WINAPI VerifyScreenSavePwd(HWND window)
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    char name[MAX_PATH * 3];
-    if (reason == DLL_PROCESS_ATTACH || reason == DLL_PROCESS_DETACH) {
-        standin_log::ModuleName(instance, name, sizeof name);
-        standin_log::Line("%s module=%s pid=%lu tick=%lu", reason == DLL_PROCESS_ATTACH ? "load" : "unload", name,
-                          GetCurrentProcessId(), GetTickCount());
-    }
+    standin_log::ModuleEvent(instance, reason);
     return TRUE;
 }

@@ -100,15 +100,19 @@ inline void DescribeWindow(HWND window, char* className, char* title, size_t siz
     Encode(text, title, size);
 }
 
-// The module's own file name, for the load and unload lines.
-inline void ModuleName(HMODULE module, char* out, size_t size)
+// A "load" or "unload" line with the module's own file name, for either stand-in's DllMain.
+inline void ModuleEvent(HMODULE module, DWORD reason)
 {
+    if (reason != DLL_PROCESS_ATTACH && reason != DLL_PROCESS_DETACH) return;
     char path[MAX_PATH] = "";
     GetModuleFileNameA(module, path, sizeof path);
     const char* name = path;
     for (const char* p = path; *p != '\0'; p++)
         if (*p == '\\' || *p == '/') name = p + 1;
-    Encode(name, out, size);
+    char encoded[MAX_PATH * 3];
+    Encode(name, encoded, sizeof encoded);
+    Line("%s module=%s pid=%lu tick=%lu", reason == DLL_PROCESS_ATTACH ? "load" : "unload", encoded,
+         GetCurrentProcessId(), GetTickCount());
 }
 
 }  // namespace standin_log

@@ -39,6 +39,3 @@ tools/package.sh
 step "end-to-end tests under Wine, both builds, on a display with openbox: the saver, the preview, the command tail, the settings file and dialog, the older family, hardening, the installer"
 pytest-3 tests/e2e
 
-step "the older Windows family under Wine: password gate, password change, AutoPlay"
-tests/e2e/older_family/run.sh --no-build
-

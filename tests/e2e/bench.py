@@ -1,6 +1,6 @@
 """The end-to-end bench: a display, Wine prefixes, the harness, screenshots and pixels.
 
-conftest.py makes these into fixtures; the older runners reach them through e2e.py.
+conftest.py makes these into fixtures.
 """
 
 import os
@@ -387,7 +387,7 @@ class Harness:
         line = " ".join(words)
         if words[0] in ("start", "startw"):
             self.started.add(words[1])
-        elif words[0] in ("window", "painter"):
+        elif words[0] == "window":
             self.made.add(words[1])
         self.transcript.append("> " + line)
         self.process.stdin.write((line + "\n").encode("latin-1"))

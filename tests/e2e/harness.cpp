@@ -13,7 +13,6 @@
 // Commands (WINDOW: a harness window's name, "desktop", or a handle in decimal; PROCESS: a name
 // given at start; in a tail, %NAME% becomes that window's handle in decimal):
 //   window NAME W H [X Y]        a top-level window with a client area of W x H, made foreground
-//   painter NAME PARENT          a child of PARENT painted by this process (a self-check)
 //   destroy WINDOW | activate WINDOW | describe WINDOW | foreground
 //   start PROCESS EXE TAIL       CreateProcess with the command line "EXE" TAIL
 //   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
@@ -592,28 +591,6 @@ bool Execute(const std::vector<std::string>& words)
         windowEvents[window] = WindowEvents();
         PumpUntil(50, [] { return false; });
         Line("window %s %s", words[1].c_str(), Describe(window).c_str());
-    } else if (command == "painter" && n >= 3) {
-        // painter NAME PARENT: a child of another process's window that this harness paints itself,
-        // to show what the platform does with a foreign child's drawing.
-        HWND parent = WindowArgument(words[2]);
-        RECT area{};
-        GetClientRect(parent, &area);
-        HWND child = CreateWindowExA(0, HarnessClass, "painter", WS_CHILD | WS_VISIBLE, 0, 0, area.right, area.bottom,
-                                     parent, nullptr, GetModuleHandleA(nullptr), nullptr);
-        if (!child) {
-            Line("error painter %lu", GetLastError());
-            return true;
-        }
-        namedWindows[words[1]] = child;
-        PumpUntil(100, [] { return false; });
-        HDC surface = GetDC(child);
-        HBRUSH brush = CreateSolidBrush(RGB(255, 0, 0));
-        RECT cell{10, 10, 60, 60};
-        FillRect(surface, &cell, brush);
-        DeleteObject(brush);
-        GdiFlush();
-        ReleaseDC(child, surface);
-        Line("painter %s", Describe(child).c_str());
     } else if (command == "destroy" && n >= 2) {
         HWND window = WindowArgument(words[1]);
         Line("destroyed %d", DestroyWindow(window) ? 1 : 0);

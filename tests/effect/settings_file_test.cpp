@@ -89,6 +89,15 @@ TEST_F(SettingsFile, UnknownOrTruncatedModulePathGivesAnEmptyPath) {
         SettingsFilePath(buffer);
         EXPECT_EQ(standin::Utf8(buffer), c.path) << c.module.size();
     }
+    // Every length: the folder and kelvo.ini while the module path fits, nothing after.
+    for (size_t length = 7; length <= 330; ++length) {
+        const std::wstring module = L"C:\\" + std::wstring(length - 7, L'\u0142') + L"\\b.s";
+        standin::moduleFileName = standin::Utf8(module.c_str());
+        wchar_t buffer[SettingsPathBufferSize];
+        SettingsFilePath(buffer);
+        const std::wstring expected = length < 320 ? module.substr(0, length - 3) + L"kelvo.ini" : L"";
+        EXPECT_TRUE(buffer == expected) << length;
+    }
 }
 
 TEST_F(SettingsFile, WithoutAPathNothingIsReadAndTheDefaultsHold) {

@@ -20,13 +20,13 @@
 #include "standin.h"
 #include "surface.h"
 #include "tests/support/fresh_process.h"
+#include "tests/support/saver_folder.h"
 
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -149,7 +149,7 @@ Prediction Predict(const std::string& line, const World& world)
 
 // ---------------------------------------------------------------- the platform edge
 
-std::string settingsFolder;
+SaverFolder settingsFolder;
 int idleCalls;
 bool pressOk;
 
@@ -186,18 +186,6 @@ std::jmp_buf exitPoint;
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    char pattern[] = "/tmp/kelvo-fuzz-command-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    settingsFolder = pattern;
-    std::atexit([] {
-        std::remove((settingsFolder + "/kelvo.ini").c_str());
-        rmdir(settingsFolder.c_str());
-    });
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
@@ -211,10 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     standin::platformId = (flags & 1) ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
     standin::versionFails = (flags & 2) != 0;
     standin::screen = RECT{0, 0, 48, 32};
-    std::string module = settingsFolder + "/kelvo.scr";
-    for (char& c : module)
-        if (c == '/') c = '\\';
-    standin::moduleFileName = module;
+    settingsFolder.Enter();
     static const int sizes[4][2] = {{0, 0}, {1, 1}, {15, 15}, {40, 30}};
     const int* parentSize = sizes[(flags >> 4) & 3];
     HWND parent = standin::AddWindow(parentSize[0], parentSize[1], "Monitor");

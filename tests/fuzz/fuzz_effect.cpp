@@ -17,14 +17,13 @@
 #include "standin.h"
 #include "surface.h"
 #include "tests/support/fresh_process.h"
+#include "tests/support/saver_folder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -46,7 +45,7 @@ constexpr LONG FastestAfterTwoBounces = 40;
 constexpr LONG HueCount = 1536;
 constexpr UINT ShortestInterval = USER_TIMER_MINIMUM;
 
-std::string folder;
+SaverFolder folder;
 
 struct Input {
     LONG width = 0, height = 0;
@@ -163,33 +162,15 @@ void Idle()
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    char pattern[] = "/tmp/kelvo-fuzz-effect-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    folder = pattern;
-    std::atexit([] {
-        std::remove((folder + "/kelvo.ini").c_str());
-        rmdir(folder.c_str());
-    });
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     input = Decode(data, size);
     StartFreshProcess();
     idleCalls = 0;
     framesDrawn = 0;
-    std::string module = folder + "/kelvo.scr";
-    for (char& c : module)
-        if (c == '/') c = '\\';
-    standin::moduleFileName = module;
-    {
-        std::ofstream file(folder + "/kelvo.ini", std::ios::binary | std::ios::trunc);
-        file << "[TestScreenSaver]\r\nwait=" << input.wait << "\r\nkomakasa=" << input.komakasa
-             << "\r\ncolmode=" << input.colmode << "\r\n";
-    }
+    folder.Enter();
+    folder.WriteIni("[TestScreenSaver]\r\nwait=" + std::to_string(input.wait) + "\r\nkomakasa=" +
+                    std::to_string(input.komakasa) + "\r\ncolmode=" + std::to_string(input.colmode) + "\r\n");
     standin::tickCount = input.seed;
     standin::idle = Idle;
 

@@ -9,13 +9,12 @@
 #include "resources/resource_ids.h"
 #include "standin.h"
 #include "tests/support/fresh_process.h"
+#include "tests/support/saver_folder.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -25,8 +24,7 @@ constexpr WORD ButtonClicked = 0;
 constexpr LONG WaitMinimum = 10;
 constexpr LONG WaitMaximum = 200;
 
-std::string folder;
-std::string iniPath;
+SaverFolder folder;
 bool pressOk;
 
 void Fail(const char* what, long long expected, long long got)
@@ -59,30 +57,11 @@ void Answer(HWND dialog)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    char pattern[] = "/tmp/kelvo-fuzz-settings-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) std::abort();
-    folder = pattern;
-    std::atexit([] {
-        std::remove((folder + "/kelvo.ini").c_str());
-        rmdir(folder.c_str());
-    });
-    iniPath = folder + "/kelvo.ini";
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     StartFreshProcess();
-    std::string module = folder + "/kelvo.scr";
-    for (char& c : module)
-        if (c == '/') c = '\\';
-    standin::moduleFileName = module;
-    {
-        std::ofstream file(iniPath, std::ios::binary | std::ios::trunc);
-        file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    folder.Enter();
+    folder.WriteIni(std::string(reinterpret_cast<const char*>(data), size));
 
     LoadSettings();
     CheckKomakasa("komakasa after a load");

@@ -42,6 +42,22 @@ def unix_path(path):
     return path[2:].replace("\\", "/")
 
 
+def assert_ends_within_a_second(what, began, window_gone, exit_code):
+    """After the input at began (time.monotonic()): window_gone() waits for the saver window to go and
+    says whether it did, exit_code() waits for the process and gives its exit code, or None while it
+    runs. Both must come under a second after the input, and the code must be 0."""
+    gone = window_gone()
+    gone_after = time.monotonic() - began
+    code = exit_code()
+    ended_after = time.monotonic() - began
+    print("%s: window gone after %.0f ms, process ended after %.0f ms" % (what, 1000 * gone_after, 1000 * ended_after))
+    assert gone, "the window outlived %s by 3 s" % what
+    assert code is not None, "the process outlived %s by 3 s" % what
+    assert code == 0, "exit code %d after %s" % (code, what)
+    assert gone_after < 1 and ended_after < 1, "after %s the window went in %.0f ms, the process ended in %.0f ms" % (
+        what, 1000 * gone_after, 1000 * ended_after)
+
+
 def saver_copy(folder, build_dir, name="kelvo.scr", ini=None):
     """Copies the build's kelvo.scr into the folder (made if need be) under the name, with a kelvo.ini
     of the text or bytes beside it if given; returns the copy's Windows path."""

@@ -70,8 +70,14 @@ LRESULT CALLBACK SaverDefaultProc(HWND window, UINT message, WPARAM wParam, LPAR
             case WM_LBUTTONDOWN:
             case WM_RBUTTONDOWN:
             case WM_MBUTTONDOWN:
-            case WM_POWERBROADCAST:
                 PostClose(window);
+                break;
+            case WM_POWERBROADCAST:
+                // A laptop reports its power state whenever the adapter or the battery
+                // level changes; only events of the machine itself end the saver.
+                if (wParam != PBT_APMPOWERSTATUSCHANGE && wParam != PBT_POWERSETTINGCHANGE) {
+                    PostClose(window);
+                }
                 break;
             case WM_MOUSEMOVE:
                 CloseOnRealMovement(window);

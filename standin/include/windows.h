@@ -126,6 +126,7 @@ struct EXCEPTION_POINTERS {
 };
 typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 
+#define MAKELPARAM(low, high) ((LPARAM)(DWORD)((WORD)(low) | ((DWORD)(WORD)(high) << 16)))
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKELONG(a, b) ((LONG)(((WORD)((DWORD_PTR)(a) & 0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(b) & 0xffff))) << 16))
@@ -141,6 +142,8 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_SIZE 0x0005
+#define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
 #define WM_ACTIVATE 0x0006
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
@@ -168,11 +171,28 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define WM_LBUTTONUP 0x0202
 #define WM_RBUTTONDOWN 0x0204
 #define WM_MBUTTONDOWN 0x0207
+#define WM_DISPLAYCHANGE 0x007E
 #define WM_POWERBROADCAST 0x0218
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
 #define PWR_CRITICALRESUME 3
+#define PBT_APMQUERYSUSPEND 0x0000
+#define PBT_APMSUSPEND 0x0004
+#define PBT_APMRESUMECRITICAL 0x0006
+#define PBT_APMRESUMESUSPEND 0x0007
+#define PBT_APMBATTERYLOW 0x0009
+#define PBT_APMPOWERSTATUSCHANGE 0x000A
+#define PBT_APMOEMEVENT 0x000B
+#define PBT_APMRESUMEAUTOMATIC 0x0012
+#define PBT_POWERSETTINGCHANGE 0x8013
+#define SM_XVIRTUALSCREEN 76
+#define SM_YVIRTUALSCREEN 77
+#define SM_CXVIRTUALSCREEN 78
+#define SM_CYVIRTUALSCREEN 79
+#define LOCALE_SYSTEM_DEFAULT 0x0800
+#define NORM_IGNORECASE 0x00000001
+#define CSTR_EQUAL 2
 #define SC_NEXTWINDOW 0xF040
 #define SC_PREVWINDOW 0xF050
 #define SC_SCREENSAVE 0xF140
@@ -230,6 +250,7 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define GW_HWNDNEXT 2
 #define GW_CHILD 5
 #define HWND_TOP ((HWND)0)
+#define HWND_TOPMOST ((HWND)-1)
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
 #define SWP_NOACTIVATE 0x0010
@@ -284,6 +305,7 @@ int WINAPI lstrlenA(LPCSTR text);
 LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from);
 LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from);
 LPSTR WINAPI CharNextA(LPCSTR position);
+int WINAPI CompareStringA(DWORD locale, DWORD flags, LPCSTR first, int firstLength, LPCSTR second, int secondLength);
 
 // USER32: windows and messages
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass);
@@ -337,6 +359,7 @@ BOOL WINAPI SetScrollRange(HWND window, int bar, int minimum, int maximum, BOOL 
 HDC WINAPI GetDC(HWND window);
 int WINAPI ReleaseDC(HWND window, HDC dc);
 int WINAPI GetClipBox(HDC dc, LPRECT rect);
+int WINAPI GetSystemMetrics(int index);
 HGDIOBJ WINAPI GetStockObject(int object);
 HBRUSH WINAPI CreateSolidBrush(COLORREF colour);
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);

@@ -136,6 +136,24 @@ LRESULT CreateEffect(HWND window) {
     return 0;
 }
 
+// A screen layout that changes while the saver runs resizes its window; the strip,
+// the bands and the bounces then use the new area, and sparkles left outside it
+// come back in.
+void FollowSize(HWND window) {
+    RECT client = {0, 0, 0, 0};
+    if (!GetClientRect(window, &client)) return;
+    if (client.right == EffectState.width && client.bottom == EffectState.height) return;
+    EffectState.client = client;
+    EffectState.width = client.right;
+    EffectState.height = client.bottom;
+    for (Sparkle& sparkle : EffectState.sparkles) {
+        if (sparkle.x + CellSize > EffectState.width) sparkle.x = EffectState.width - CellSize;
+        if (sparkle.y + CellSize > EffectState.height) sparkle.y = EffectState.height - CellSize;
+        if (sparkle.x < 0) sparkle.x = 0;
+        if (sparkle.y < 0) sparkle.y = 0;
+    }
+}
+
 LRESULT DrawTick(HWND window) {
     EffectState.surface = GetDC(window);
     DrawFrame(EffectState.surface);
@@ -201,6 +219,9 @@ LRESULT CALLBACK EffectProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     case WM_TIMER:
         return DrawTick(window);
+    case WM_SIZE:
+        if (wParam != SIZE_MINIMIZED) FollowSize(window);
+        break;
     }
     return SaverDefaultProc(window, message, wParam, lParam);
 }

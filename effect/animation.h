@@ -12,7 +12,7 @@ struct Sparkle {
 constexpr int SparkleCount = 8;
 
 struct EffectStateRecord {
-    RECT client;  // client rectangle read at creation
+    RECT client;  // client rectangle, read at creation and when the size changes
     LONG width, height;
     Sparkle sparkles[SparkleCount];
     HDC surface;  // the frame in progress, between GetDC and ReleaseDC

@@ -31,6 +31,42 @@ LONG WINAPI SaverFaultFilter(EXCEPTION_POINTERS* pointers)
     ExitProcess(code);
 }
 
+// Room for the program's own path; a longer one is not looked for.
+constexpr DWORD OwnPathRoom = 1024;
+
+// The system starts the saver with the path from its settings, and without short
+// names that path may hold blanks ("C:\Users\Anna Maria\...\kelvo.scr /p 1234").
+// Unquoted, such a line is read past the whole path rather than from inside it.
+// Returns the position behind the path, or null when the line does not begin with it.
+const char* AfterOwnPath(const char* commandLine)
+{
+    char path[OwnPathRoom];
+    DWORD length = GetModuleFileNameA(nullptr, path, OwnPathRoom);
+    if (length == 0 || length >= OwnPathRoom) return nullptr;
+    for (DWORD i = 0; i < length; ++i)
+        if (commandLine[i] == '\0') return nullptr;
+    if (static_cast<unsigned char>(commandLine[length]) > ' ') return nullptr;
+    if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, commandLine, static_cast<int>(length), path,
+                       static_cast<int>(length)) != CSTR_EQUAL)
+        return nullptr;
+    return commandLine + length;
+}
+
+const char* AfterProgramName(const char* commandLine)
+{
+    const char* position = commandLine;
+    if (*position == '"') {
+        // The name ends at the closing quote, even when a tail follows without a blank.
+        do {
+            position = CharNextA(position);
+        } while (*position != '"' && *position != '\0');
+        if (*position == '"') ++position;
+    } else if (static_cast<unsigned char>(*position) > ' ') {
+        while (static_cast<unsigned char>(*position) > ' ') position = CharNextA(position);
+    }
+    return position;
+}
+
 const char* SkipSpaces(const char* position)
 {
     while (*position == ' ') ++position;
@@ -101,16 +137,8 @@ void SaverEntry()
 
 const char* CommandTail(const char* commandLine)
 {
-    const char* position = commandLine;
-    if (*position == '"') {
-        // The name ends at the closing quote, even when a tail follows without a blank.
-        do {
-            position = CharNextA(position);
-        } while (*position != '"' && *position != '\0');
-        if (*position == '"') ++position;
-    } else if (static_cast<unsigned char>(*position) > ' ') {
-        while (static_cast<unsigned char>(*position) > ' ') position = CharNextA(position);
-    }
+    const char* position = AfterOwnPath(commandLine);
+    if (position == nullptr) position = AfterProgramName(commandLine);
     while (*position != '\0' && static_cast<unsigned char>(*position) <= ' ') position = CharNextA(position);
     return position;
 }

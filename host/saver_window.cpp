@@ -25,6 +25,9 @@ constexpr DWORD FullScreenStyle = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_C
 constexpr DWORD FullScreenExStyle = WS_EX_TOPMOST;
 constexpr DWORD PreviewStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
 
+// How often the loop checks that its window, and a preview's parent, still exist.
+constexpr UINT WatchInterval = 200;
+
 // Detaches any input method from the saver window, but only through an input-method
 // module that someone else has already loaded into the process.
 void DetachInputMethod(HWND window)
@@ -42,6 +45,26 @@ void RestoreInputMethod(HWND window)
 {
     if (ImeModule != nullptr && AssociateContext != nullptr && PreviousInputContext != nullptr)
         AssociateContext(window, PreviousInputContext);
+}
+
+// A preview's parent can be destroyed while the preview is still being made, and the
+// child then never hears of it; a window can also go without a WM_DESTROY reaching us.
+// Either way nobody would end the loop.
+bool SaverStillShown(HWND parent)
+{
+    if (!IsWindow(SaverWindow)) return false;
+    if (parent != nullptr && !IsWindow(parent)) {
+        DestroyWindow(SaverWindow);
+        return false;
+    }
+    return true;
+}
+
+// Full screen covers the whole virtual screen, whatever its layout is now.
+void CoverScreen(HWND window)
+{
+    SetWindowPos(window, HWND_TOPMOST, GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                 GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN), SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -107,13 +130,22 @@ int RunSaver(HWND parent)
     if (!PreviewMode) SetForegroundWindow(SaverWindow);
     // GetMessageA answers -1 when it fails; a loop on any nonzero answer would then
     // spin forever, so only a real message keeps it going.
+    UINT_PTR watch = SetTimer(nullptr, 0, WatchInterval, nullptr);
     MSG message = {};
     BOOL received;
-    while ((received = GetMessageA(&message, nullptr, 0, 0)) > 0) {
+    bool shown = true;
+    while (shown && (received = GetMessageA(&message, nullptr, 0, 0)) > 0) {
+        if (watch != 0 && message.hwnd == nullptr && message.message == WM_TIMER && message.wParam == watch) {
+            shown = SaverStillShown(parent);
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    if (watch != 0) KillTimer(nullptr, watch);
     UnloadPasswordModule();
+    // A window that went without a quit message has ended all the same.
+    if (!shown) return 0;
     // A broken loop brought no quit message, and its end is no success.
     if (received < 0) return SaverWindowFailed;
     return static_cast<int>(message.wParam);
@@ -135,6 +167,13 @@ LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
     case WM_SETTEXT:
         return 0;
+
+    case WM_DISPLAYCHANGE:
+        // A preview's parent decides its size.
+        if (!PreviewMode) CoverScreen(window);
+        // The system moved the cursor into the new layout, not the user.
+        GetCursorPos(&MouseReference);
+        break;
 
     case WM_PAINT:
         if (CloseAllowed != 0) return DefWindowProcA(window, message, wParam, lParam);

@@ -31,6 +31,10 @@ bool sendingWide;
 std::function<void()> idle;
 int getMessageFailures;
 std::vector<Timer> timers;
+// A thread timer's tick is handed out once each time the queue runs dry, so a loop
+// that waits on it still ends when nothing else happens.
+bool threadTickGiven;
+constexpr UINT_PTR FirstThreadTimer = 0x7F00;
 std::vector<Module> modules;
 std::map<std::string, std::map<std::string, std::vector<BYTE>>> registry;
 void* exitJump;
@@ -158,6 +162,7 @@ void Reset() {
     idle = nullptr;
     getMessageFailures = 0;
     timers.clear();
+    threadTickGiven = false;
     modules.clear();
     registry.clear();
     exitJump = nullptr;
@@ -346,6 +351,14 @@ int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(te
 LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from) { return std::strcat(to, from); }
 LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
 
+int WINAPI CompareStringA(DWORD locale, DWORD flags, LPCSTR first, int firstLength, LPCSTR second, int secondLength) {
+    std::string a = firstLength < 0 ? std::string(first) : std::string(first, static_cast<size_t>(firstLength));
+    std::string b = secondLength < 0 ? std::string(second) : std::string(second, static_cast<size_t>(secondLength));
+    Record("CompareStringA", {locale, flags}, a);
+    bool same = (flags & NORM_IGNORECASE) ? SameText(a, b) : a == b;
+    return same ? CSTR_EQUAL : (a < b ? CSTR_EQUAL - 1 : CSTR_EQUAL + 1);
+}
+
 // Code page 932: lead bytes 0x81..0x9F and 0xE0..0xFC start a two-byte character.
 LPSTR WINAPI CharNextA(LPCSTR position) {
     unsigned char byte = static_cast<unsigned char>(*position);
@@ -451,6 +464,17 @@ BOOL WINAPI SetForegroundWindow(HWND window) {
     return TRUE;
 }
 
+int WINAPI GetSystemMetrics(int index) {
+    Record("GetSystemMetrics", {index});
+    switch (index) {
+    case SM_XVIRTUALSCREEN: return screen.left;
+    case SM_YVIRTUALSCREEN: return screen.top;
+    case SM_CXVIRTUALSCREEN: return screen.right - screen.left;
+    case SM_CYVIRTUALSCREEN: return screen.bottom - screen.top;
+    }
+    return 0;
+}
+
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
     Record("GetClientRect", {Value(window)});
     Window* record = FindWindowRecord(window);
@@ -505,11 +529,20 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
         return -1;
     }
     if (posted.empty() && idle) idle();
+    if (posted.empty() && !threadTickGiven) {
+        for (const Timer& timer : timers)
+            if (timer.window == nullptr) {
+                threadTickGiven = true;
+                *message = MSG{nullptr, WM_TIMER, timer.id, 0, 0, cursor};
+                return TRUE;
+            }
+    }
     if (posted.empty()) {
         Record("GetMessageA:empty");
         *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(-2), 0, 0, cursor};
         return FALSE;
     }
+    threadTickGiven = false;
     *message = posted.front();
     posted.erase(posted.begin());
     return message->message != WM_QUIT;
@@ -552,6 +585,11 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
 
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, void* callback) {
     Record("SetTimer", {Value(window), static_cast<int64_t>(id), elapse, Value(callback)});
+    if (window == nullptr) {
+        // A thread timer: the platform picks its id.
+        timers.push_back(Timer{nullptr, FirstThreadTimer + timers.size(), elapse});
+        return timers.back().id;
+    }
     if (!Alive(window)) return 0;
     for (Timer& timer : timers)
         if (timer.window == window && timer.id == id) {

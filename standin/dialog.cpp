@@ -345,10 +345,28 @@ HWND WINAPI GetWindow(HWND window, UINT relation) {
     return at + 1 == children.end() ? nullptr : *(at + 1);
 }
 
+// A window that is no dialog control: moved and sized, with the WM_SIZE the
+// platform's default handling of the change would send.
+static BOOL MoveOrdinaryWindow(HWND window, int x, int y, int width, int height, UINT flags) {
+    Window* record = FindWindowRecord(window);
+    if (record == nullptr || !record->alive) return FALSE;
+    if (!(flags & SWP_NOMOVE)) {
+        record->x = x;
+        record->y = y;
+    }
+    if (!(flags & SWP_NOSIZE) && (record->width != width || record->height != height)) {
+        record->width = width;
+        record->height = height;
+        SendMessageA(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(width, height));
+    }
+    return TRUE;
+}
+
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
     Record("SetWindowPos", {Value(window), Value(insertAfter), x, y, width, height, flags});
     DialogControl* control = ControlOf(window);
-    if (control == nullptr || !Alive(window) || window == insertAfter) return FALSE;
+    if (control == nullptr) return MoveOrdinaryWindow(window, x, y, width, height, flags);
+    if (!Alive(window) || window == insertAfter) return FALSE;
     std::vector<HWND>& children = DialogOf(control->dialog)->children;
     auto after = std::find(children.begin(), children.end(), insertAfter);
     if (insertAfter != HWND_TOP && after == children.end()) return FALSE;

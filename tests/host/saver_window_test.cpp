@@ -157,6 +157,38 @@ TEST_F(RunSaverTest, PreviewRunNeitherLooksForAnotherSaverNorTakesTheForeground)
     EXPECT_EQ(standin::CountCalls("SetCursor"), 0);
 }
 
+TEST_F(RunSaverTest, ALoopWhoseWindowOrParentWentUnheardEndsWithZero)
+{
+    struct Case {
+        const char* behaviour;
+        bool preview;
+        bool parentGoes;  // else the saver window itself goes
+    };
+    const Case cases[] = {
+        {"a preview whose parent went while it was made", true, true},
+        {"a preview window gone without a WM_DESTROY", true, false},
+        {"a full-screen window gone without a WM_DESTROY", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        ResetHost();
+        HWND parent = c.preview ? standin::AddWindow(152, 112, "Desk") : nullptr;
+        // Gone without a word to the child, as when the parent dies during its creation.
+        standin::idle = [&] {
+            standin::Window* gone = standin::FindWindowRecord(c.parentGoes ? parent : SaverWindow);
+            if (gone != nullptr) gone->alive = false;
+        };
+
+        EXPECT_EQ(RunSaver(parent), 0);
+
+        EXPECT_EQ(standin::CountCalls("GetMessageA:empty"), 0);
+        EXPECT_FALSE(standin::FindWindowRecord(SaverWindow)->alive);
+        // The watch is a thread timer, stopped after the loop.
+        EXPECT_EQ(standin::CallsNamed("SetTimer").back().args[0], 0);
+        for (const standin::Timer& timer : standin::timers) EXPECT_NE(timer.window, nullptr);
+    }
+}
+
 TEST_F(RunSaverTest, SecondFullScreenStartBringsTheRunningSaverForwardAndMakesNothing)
 {
     EnablePasswordModule();
@@ -493,6 +525,53 @@ TEST_F(SaverWindowProcTest, SettlesEachMessageAsItsModeAndClosingStateRequire)
             EXPECT_EQ(standin::calls[sleep].args[0], 0);
             EXPECT_LT(sleep, frame);
             EXPECT_EQ(standin::calls[frame].args[0], HandleValue(window));
+        }
+    }
+}
+
+TEST_F(SaverWindowProcTest, FullScreenCoversANewScreenLayoutAndTheEffectFollowsIt)
+{
+    for (bool preview : {false, true}) {
+        SCOPED_TRACE(preview ? "preview" : "full screen");
+        ResetHost();
+        MakeSaverWindow(preview);
+        for (Sparkle& sparkle : EffectState.sparkles) sparkle = Sparkle{190, 140, 5, 5, 0};
+        standin::screen = RECT{-1280, -120, 1920, 960};  // a second monitor to the left, set higher
+        standin::cursor = POINT{-600, 300};             // moved by the system into the new layout
+
+        SaverWindowProc(window, WM_DISPLAYCHANGE, 24, MAKELPARAM(1920, 1080));
+        SaverWindowProc(window, WM_TIMER, 1, 0);
+
+        const standin::Window* record = standin::FindWindowRecord(window);
+        EXPECT_EQ(MouseReference.x, -600);
+        EXPECT_EQ(MouseReference.y, 300);
+        if (preview) {
+            // Its parent decides its size.
+            EXPECT_EQ(standin::CountCalls("SetWindowPos"), 0);
+            EXPECT_EQ(record->width, 200);
+            EXPECT_EQ(EffectState.width, 200);
+            continue;
+        }
+        ASSERT_EQ(standin::CountCalls("SetWindowPos"), 1);
+        EXPECT_EQ(standin::CallsNamed("SetWindowPos")[0].args[1], HandleValue(HWND_TOPMOST));
+        EXPECT_EQ(std::vector<int>({record->x, record->y, record->width, record->height}),
+                  std::vector<int>({-1280, -120, 3200, 1080}));
+        EXPECT_EQ(EffectState.width, 3200);
+        EXPECT_EQ(EffectState.height, 1080);
+        // The strip, the bands and the bounces use the new area.
+        EXPECT_EQ(standin::CallsNamed("Rectangle")[0].args[3], 3200);
+        EXPECT_EQ(standin::CountCalls("BitBlt"), 3200 / 8 + 1080 / 8);
+        for (const Sparkle& sparkle : EffectState.sparkles) {
+            EXPECT_GE(sparkle.x, 0);
+            EXPECT_LE(sparkle.x, 3200 - 16);
+            EXPECT_LE(sparkle.y, 1080 - 16);
+        }
+        // A smaller layout brings every sparkle back inside it at once.
+        standin::screen = RECT{0, 0, 100, 60};
+        SaverWindowProc(window, WM_DISPLAYCHANGE, 24, MAKELPARAM(100, 60));
+        for (const Sparkle& sparkle : EffectState.sparkles) {
+            EXPECT_TRUE(sparkle.x >= 0 && sparkle.x <= 100 - 16) << sparkle.x;
+            EXPECT_TRUE(sparkle.y >= 0 && sparkle.y <= 60 - 16) << sparkle.y;
         }
     }
 }

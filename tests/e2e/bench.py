@@ -401,7 +401,7 @@ class Harness:
     def command(self, *words, timeout=60):
         words = [str(w) for w in words]
         line = " ".join(words)
-        if words[0] in ("start", "startw"):
+        if words[0] in ("start", "startw", "startu"):
             self.started.add(words[1])
         elif words[0] == "window":
             self.made.add(words[1])
@@ -422,8 +422,10 @@ class Harness:
         head = reply[-1]
         return head.split()[0], fields(head)
 
-    def start(self, name, exe, tail=""):
-        if exe.isascii():
+    def start(self, name, exe, tail="", unquoted=False):
+        if unquoted:  # the program named apart, its path unquoted in the command line
+            self.command("startu", name, quote(exe), quote(tail))
+        elif exe.isascii():
             self.command("start", name, quote(exe), quote(tail))
         else:  # no code page holds every name: the wide start, in UTF-8
             self.command("startw", name, quote(exe, "utf-8"), quote(tail, "utf-8"))

@@ -16,6 +16,7 @@
 //   destroy WINDOW | activate WINDOW | describe WINDOW | foreground
 //   start PROCESS EXE TAIL       CreateProcess with the command line "EXE" TAIL
 //   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
+//   startu PROCESS EXE TAIL      CreateProcess of EXE with the command line EXE TAIL, unquoted
 //   wait PROCESS MS              its exit code as a 32-bit unsigned number, and the windows it made
 //   kill PROCESS
 //   waitwindow PROCESS CLASS MS  a visible top-level window of the process ("*": any class)
@@ -359,10 +360,12 @@ std::string Substitute(const std::string& tail)
 
 // ---------------------------------------------------------------- commands
 
-// The ANSI start passes the tail's bytes as they are; the wide one takes paths no code page holds.
-bool StartProcess(const std::string& name, const std::string& exe, const std::string& tail, bool wide = false)
+// The ANSI start passes the tail's bytes as they are; the wide one takes paths no code page holds;
+// the unquoted one names the program apart and puts its path in the line as it is, blanks and all.
+bool StartProcess(const std::string& name, const std::string& exe, const std::string& tail, bool wide = false,
+                  bool unquoted = false)
 {
-    std::string commandLine = "\"" + exe + "\"";
+    std::string commandLine = unquoted ? exe : "\"" + exe + "\"";
     if (!tail.empty()) commandLine += " " + tail;
     std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back('\0');
@@ -376,7 +379,7 @@ bool StartProcess(const std::string& name, const std::string& exe, const std::st
     process.startMs = NowMs();
     if (!(wide ? CreateProcessW(nullptr, wideLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &wideStartup,
                                 &process.info)
-               : CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+               : CreateProcessA(unquoted ? exe.c_str() : nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                 &process.info))) {
         Line("error start %lu", GetLastError());
         return false;
@@ -605,8 +608,9 @@ bool Execute(const std::vector<std::string>& words)
         HWND foreground = GetForegroundWindow();
         if (foreground) Line("foreground %s", Describe(foreground).c_str());
         else Line("foreground hwnd=0");
-    } else if ((command == "start" || command == "startw") && n >= 3) {
-        StartProcess(words[1], words[2], n >= 4 ? Substitute(words[3]) : std::string(), command == "startw");
+    } else if ((command == "start" || command == "startw" || command == "startu") && n >= 3) {
+        StartProcess(words[1], words[2], n >= 4 ? Substitute(words[3]) : std::string(), command == "startw",
+                     command == "startu");
     } else if (command == "wait" && n >= 3) {
         WaitProcess(words[1], static_cast<double>(Number(words[2])));
     } else if (command == "kill" && n >= 2) {

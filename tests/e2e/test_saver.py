@@ -37,31 +37,45 @@ def ends_within_a_second(harness, process, window, action, what):
                                 lambda: (harness.wait(process, 3000) or {}).get("code"))
 
 
-# What the user does, after moves that must not end the saver: |dx| + |dy| = 4 from the start.
+WM_POWERBROADCAST, PBT_APMSUSPEND, PBT_APMPOWERSTATUSCHANGE, PBT_POWERSETTINGCHANGE = 0x0218, 0x0004, 0x000A, 0x8013
+
+
+def move(x, y):
+    return lambda display, harness, x_window, window: display.move(x, y)
+
+
+def power(event):
+    return lambda display, harness, x_window, window: harness.command("send", window["hwnd"], WM_POWERBROADCAST,
+                                                                     event, 0)
+
+
+# What ends the saver, after what must not: moves of |dx| + |dy| = 4 from the start, and a laptop's
+# reports of its adapter, battery and power settings.
 ENDINGS = {
-    "key": ((), lambda display, harness, x_window: display.key("space")),
-    "click": ((), lambda display, harness, x_window: display.click(1)),
-    "right-click": ((), lambda display, harness, x_window: display.click(3)),
-    "move-5-pixels": (((504, 500), (502, 502), (500, 496)), lambda display, harness, x_window: display.move(500, 495)),
+    "key": ((), lambda display, harness, x_window, window: display.key("space")),
+    "click": ((), lambda display, harness, x_window, window: display.click(1)),
+    "right-click": ((), lambda display, harness, x_window, window: display.click(3)),
+    "move-5-pixels": ((move(504, 500), move(502, 502), move(500, 496)), move(500, 495)),
     # Another program taking the foreground: a Windows one through the system, an X one through the
     # window manager, as a user switching with the task bar or Alt+Tab would.
-    "windows-program-in-front": ((), lambda display, harness, x_window: harness.command("activate", "other")),
-    "x-program-in-front": ((), lambda display, harness, x_window: display.xdotool("windowactivate", x_window)),
+    "windows-program-in-front": ((), lambda display, harness, x_window, window: harness.command("activate", "other")),
+    "x-program-in-front": ((), lambda display, harness, x_window, window: display.xdotool("windowactivate", x_window)),
+    "suspend": ((power(PBT_APMPOWERSTATUSCHANGE), power(PBT_POWERSETTINGCHANGE)), power(PBT_APMSUSPEND)),
 }
 
 
 @pytest.mark.parametrize("ending", ENDINGS)
 def test_input_ends_saver(display, harness, folder, x_program, ending):
-    harmless_moves, action = ENDINGS[ending]
+    harmless, action = ENDINGS[ending]
     harness.window("other", 300, 200, 400, 40)
     window = start_full_screen(harness, display, folder())
     time.sleep(0.5)
     assert harness.one("describe", window["hwnd"])[1]["foreground"] == "1", "the saver is not in front"
-    for x, y in harmless_moves:
-        display.move(x, y)
+    for number, step in enumerate(harmless):
+        step(display, harness, x_program, window)
         gone, _ = harness.wait_gone(window["hwnd"], 700)
-        assert not gone, "a move of 4 pixels to (%d, %d) ended the saver" % (x, y)
-    ends_within_a_second(harness, "saver", window, lambda: action(display, harness, x_program), ending)
+        assert not gone, "harmless step %d of %s ended the saver" % (number + 1, ending)
+    ends_within_a_second(harness, "saver", window, lambda: action(display, harness, x_program, window), ending)
 
 
 def test_colour_mode_apart_spreads_hues(display, harness, folder, screenshot):
@@ -183,6 +197,29 @@ def test_refused_tails_exit_minus_one_without_a_window(harness, folder):
     wrong = {tail: ended and (ended["code"], ended["classes"]) for tail, ended in outcomes.items()
              if ended is None or ended["code"] != REFUSED or ended["windows"]}
     assert not wrong, "tails not refused (exit code, windows): %s" % wrong
+
+
+# Where a volume keeps no short names, the system may start a saver by its long path, unquoted.
+@pytest.mark.parametrize("tail", ["/p %monitor%", "/s", "/c:%owner%"])
+def test_an_unquoted_path_with_a_blank_runs_its_mode(display, harness, folder, tail):
+    harness.window("monitor", 152, 112, 600, 400)
+    owner = harness.window("owner", 200, 100, 50, 500)
+    harness.start("saver", folder(place="Anna Maria"), tail, unquoted=True)
+    if tail.startswith("/p"):
+        head, window = harness.one("waitchild", "monitor", SAVER_CLASS, 15000)
+        assert head == "found", "no preview: %s" % harness.wait("saver", 0)
+        action, code = (lambda: harness.command("destroy", "monitor")), 0
+    else:
+        window = harness.wait_window("saver", SAVER_CLASS if tail == "/s" else DIALOG_CLASS, 15000)
+        assert window is not None, "no window: %s" % harness.wait("saver", 0)
+        if tail == "/s":
+            action, code = (lambda: harness.command("post", window["hwnd"], WM_KEYDOWN, 0x20, 0)), 0
+        else:
+            assert window["owner"] == owner["hwnd"], window
+            action, code = (lambda: harness.command("post", window["hwnd"], WM_COMMAND, IDCANCEL, 0)), 2
+    action()
+    ended = harness.wait("saver", 3000)
+    assert ended is not None and ended["code"] == code, ended
 
 
 # The dialog's owner: none, the foreground window ("front"), or the window the tail names ("owner").

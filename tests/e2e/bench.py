@@ -112,10 +112,36 @@ def end_group(process, timeout=10):
 
 # ---------------------------------------------------------------- the display
 
-class Display:
-    """Xvfb on a free display number, with openbox managing its windows when asked."""
+# Xorg's dummy driver, unlike Xvfb, can switch the screen between the modes of its configuration.
+DUMMY_CONFIG = """Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 32768
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "%dx%d" "1920x1080"
+        Virtual 1920 1080
+    EndSubSection
+EndSection
+"""
 
-    def __init__(self, folder, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, window_manager=True):
+
+class Display:
+    """Xvfb on a free display number, with openbox managing its windows when asked; with resizable,
+    Xorg's dummy driver, whose screen size set_mode() changes."""
+
+    def __init__(self, folder, width=SCREEN_WIDTH, height=SCREEN_HEIGHT, window_manager=True, resizable=False):
         self.folder = folder
         self.width, self.height = width, height
         self.xvfb = self.wm = None
@@ -124,9 +150,16 @@ class Display:
         try:
             # Xvfb picks the first free number itself and writes it to the pipe: no race with
             # another run on the same machine.
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp"],
-                stdout=self._log("xvfb"), stderr=subprocess.STDOUT, pass_fds=(write,), start_new_session=True)
+            argv = ["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp"]
+            if resizable:
+                os.makedirs(os.path.join(folder, "xorg.conf.d"), exist_ok=True)
+                with open(os.path.join(folder, "xorg.conf"), "w") as config:
+                    config.write(DUMMY_CONFIG % (width, height))
+                argv = ["Xorg", "-displayfd", str(write), "-config", os.path.join(folder, "xorg.conf"), "-configdir",
+                        os.path.join(folder, "xorg.conf.d"), "-logfile", os.path.join(folder, "xorg.log"),
+                        "-noreset", "-nolisten", "tcp"]
+            self.xvfb = subprocess.Popen(argv, stdout=self._log("xvfb"), stderr=subprocess.STDOUT, pass_fds=(write,),
+                                         start_new_session=True)
             os.close(write)
             answer = b""
             deadline = time.time() + 30
@@ -204,6 +237,10 @@ class Display:
     def pointer(self):
         values = dict(word.split(":") for word in self.xdotool("getmouselocation").split())
         return int(values["x"]), int(values["y"])
+
+    def set_mode(self, width, height):
+        subprocess.run(["xrandr", "-s", "%dx%d" % (width, height)], env=self.env(), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def screenshot(self, path):
         subprocess.run(["import", "-display", self.name, "-window", "root", path], env=self.env(), check=True,

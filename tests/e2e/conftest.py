@@ -8,6 +8,8 @@ Made once per run (session):
              .run(argv, timeout=60, check_status=True, **extra_env) -> output, .harness(exe) -> Harness,
              .set_locale(locale), .stop().
   prefix32   bench.Prefix with WINEARCH=win32, made the first time a test asks for it.
+  resizable  (display, prefix) of a second desktop whose screen size can change (Xorg's dummy driver),
+             made the first time a test asks for it; skips where Xorg cannot start.
   build      Build, parametrized "x64" and "x86" (build/windows-x64, build/windows-x86), so a case
              written once runs for both: test_x[x64], test_x[x86]. .name, .dir, .file(name) -> path.
              The x86 cases skip where Wine has no 32-bit side.
@@ -93,6 +95,20 @@ def prefix32(_workspace, display):
     made = _prefix(_workspace, display, "prefix32", arch="win32")
     yield made
     made.stop()
+
+
+@pytest.fixture(scope="session")
+def resizable(_workspace):
+    folder = os.path.join(str(_workspace), "resizable")
+    os.makedirs(folder)
+    try:
+        screen = bench.Display(folder, resizable=True)
+    except (OSError, RuntimeError) as error:
+        pytest.skip("no display whose size can change (Xorg with the dummy driver): %s" % error)
+    made = _prefix(_workspace, screen, "prefix-resizable")
+    yield screen, made
+    made.stop()
+    screen.close()
 
 
 class Build:

@@ -14,7 +14,7 @@ from bench import REFUSED, assert_ends_within_a_second, check_saver_picture, col
 SAVER_CLASS = "WindowsScreenSaverClass"
 DIALOG_CLASS = "#32770"
 WM_CLOSE, WM_KEYDOWN, WM_CONTEXTMENU, WM_COMMAND = 0x0010, 0x0100, 0x007B, 0x0111
-WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN = 0x0200, 0x0201, 0x0204
+WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_DISPLAYCHANGE = 0x0200, 0x0201, 0x0204, 0x007E
 IDCANCEL = 2
 START = (500, 500)
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -106,6 +106,41 @@ def test_full_screen_covers_screen_with_stars(display, harness, folder, screensh
     assert (harness.find(SAVER_CLASS, "Screen Saver") or {}).get("hwnd") == window["hwnd"], "FindWindowA misses it"
     time.sleep(1.0)
     check_saver_picture(screenshot("after-1s"), "after 1 s")
+
+
+def test_full_screen_covers_a_screen_that_grows_while_it_runs(resizable, build, tmp_path, artifacts):
+    screen, prefix = resizable
+    screen.set_mode(1024, 768)
+    harness = prefix.harness(build.file("kelvo-harness.exe"))
+    try:
+        harness.start("saver", bench.saver_copy(str(tmp_path), build.dir), "/s")
+        window = harness.wait_window("saver", SAVER_CLASS, 15000)
+        assert window is not None and window["rect"] == "0,0,1024,768", window
+        screen.set_mode(1920, 1080)
+        deadline = time.monotonic() + 15
+        while harness.command("screen") != ["screen 1920 1080"]:
+            assert time.monotonic() < deadline, "Wine did not see the new mode within 15 s"
+            time.sleep(0.1)
+        # Wine 8 tells no running program of a mode change made outside it; the harness sends what the
+        # system then broadcasts to every top-level window.
+        harness.command("send", window["hwnd"], WM_DISPLAYCHANGE, 24, 1080 << 16 | 1920)
+        deadline, below = time.monotonic() + 15, {}
+        while below.get("saturated", 0) < 200:
+            assert time.monotonic() < deadline, "no trails well below the old screen within 15 s: %s" % below
+            picture = screen.screenshot(os.path.join(artifacts, "grown.png"))
+            # Band copies reach at most 15 rows below the area they were given.
+            below = colour_census(picture.region(0, 800, 1920, 1080))
+            below.pop("colours")
+        assert harness.one("describe", window["hwnd"])[1]["rect"] == "0,0,1920,1080"
+        # Stars and trails on black over the whole new screen, none of it left unpainted.
+        census = check_saver_picture(picture, "1920 x 1080 after growing")
+        assert colour_census(picture.region(1024, 0, 1920, 768))["black"] > 0.6 * 896 * 768, "the new area is not black"
+        harness.command("post", window["hwnd"], WM_KEYDOWN, 0x20, 0)
+        ended = harness.wait("saver", 3000)
+        assert ended is not None and ended["code"] == 0, ended
+        assert census["total"] == 1920 * 1080, "the screenshot is not of the grown screen"
+    finally:
+        harness.reset()
 
 
 def test_second_start_brings_first_forward(display, harness, folder):

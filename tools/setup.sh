@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything the build, the saver run and the tests need on a fresh
-# Debian machine. Quick when everything is already there.
+# Debian machine. Quick when everything is already there. Wine's 32-bit side is
+# optional: when it cannot be had, the set-up says so and the x86 cases skip.
+# Sourced (tests/tools/setup_test.sh), it only defines its functions.
 set -euo pipefail
-
-sudo_if_needed() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
 
 packages=(
     cmake g++ make libgtest-dev libpng-dev libgif-dev
@@ -15,6 +13,24 @@ packages=(
     nsis zip
     clang libclang-rt-14-dev e2fsprogs
 )
+os_release=/etc/os-release
+
+sudo_if_needed() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+apt_get() {
+    sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get "$@"
+}
+
+installed() {
+    dpkg -s "$1" 2>/dev/null | grep -q '^Status: install ok installed'
+}
+
+# A mirror caught mid-sync fails one index; what the others give may still do.
+update() {
+    apt_get update -q || echo "setup: apt-get update reported errors; trying the install anyway"
+}
 
 # Wine runs the x86 build through its 32-bit side, whose loader is a 32-bit Linux
 # program. Some kernels run none (32-bit emulation off): there the 32-bit side
@@ -31,33 +47,54 @@ runs_32_bit() {
     [ "$status" -eq 42 ]
 }
 
-if runs_32_bit; then
+# The i386 twins of libraries whose amd64 candidate is a security update can be
+# out of reach (a mirror mid-sync); the release's own suite has the same
+# versions for both architectures. Nothing is downgraded or removed for it: a
+# machine whose amd64 library is ahead of every i386 twin goes without.
+install_wine32() {
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         sudo_if_needed dpkg --add-architecture i386
-        force_update=1
+        updated=
     fi
-    packages+=(wine32:i386)
-else
-    echo "setup: this kernel runs no 32-bit programs; the x86 build's end-to-end cases will be skipped"
-fi
+    [ -n "${updated:-}" ] || update
+    apt_get install -y -q --no-remove wine32:i386 && return 0
+    [ -n "$codename" ] || return 1
+    echo "setup: trying wine32:i386 with -t $codename"
+    apt_get install -y -q --no-remove -t "$codename" wine32:i386
+}
 
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$package")
-done
-
-if [ ${#missing[@]} -gt 0 ] || [ -n "${force_update:-}" ]; then
-    echo "setup: installing ${missing[*]:-}"
-    # A mirror caught mid-sync fails one index; what the others give may still do.
-    sudo_if_needed apt-get update -q || echo "setup: apt-get update reported errors; trying the install anyway"
+main() {
+    local missing=() package
+    for package in "${packages[@]}"; do
+        installed "$package" || missing+=("$package")
+    done
     if [ ${#missing[@]} -gt 0 ]; then
-        sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+        echo "setup: installing ${missing[*]}"
+        update
+        updated=1
+        apt_get install -y -q "${missing[@]}"
     fi
-fi
 
-# A Japanese locale (code page 932 under Wine) for the locale tests.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
-    sudo_if_needed sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | sudo_if_needed tee -a /etc/locale.gen >/dev/null
-    sudo_if_needed locale-gen >/dev/null
+    if ! runs_32_bit; then
+        echo "setup: this kernel runs no 32-bit programs; the x86 build's end-to-end cases will be skipped"
+    elif ! installed wine32:i386; then
+        local codename
+        codename=$(. "$os_release" 2>/dev/null && echo "${VERSION_CODENAME:-}") || codename=
+        if install_wine32; then
+            echo "setup: Wine's 32-bit side (wine32:i386) is installed"
+        else
+            echo "setup: Wine's 32-bit side could not be installed (apt-get install wine32:i386 failed, also with -t ${codename:-<no release name>}; nothing is downgraded for it); the x86 cases will be skipped"
+        fi
+    fi
+
+    # A Japanese locale (code page 932 under Wine) for the locale tests.
+    if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+        sudo_if_needed sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+        grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | sudo_if_needed tee -a /etc/locale.gen >/dev/null
+        sudo_if_needed locale-gen >/dev/null
+    fi
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    main
 fi

@@ -1,6 +1,7 @@
 ; Kelvo's installer: for the current user only, without administrator rights. It puts kelvo.scr
 ; in a folder of the user's own (so that kelvo.ini beside it can be saved), makes it the screen
-; saver in use and registers an uninstaller.
+; saver in use (unless /KEEPSAVER is given, or the choice is unticked), records the one it replaced,
+; adds a Start-menu entry that makes Kelvo the screen saver again, and registers an uninstaller.
 ;
 ;   makensis -DVERSION=1.0.0 -DX64=x64/kelvo.scr -DX86=x86/kelvo.scr -DOUTFILE=setup.exe kelvo.nsi
 ;
@@ -35,6 +36,9 @@
 !define SaverValue "SCRNSAVE.EXE"
 !define DesktopKey "Control Panel\Desktop"
 !define UninstallKey "Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvo"
+; In the uninstall key: the screen saver in use before the install chose Kelvo; absent when there was none.
+!define PreviousSaverValue "PreviousScreenSaver"
+!define Shortcut "$SMPROGRAMS\Kelvo.lnk"
 !define SPI_SETSCREENSAVEACTIVE 17
 !define SPIF_UPDATEINIFILE_SENDCHANGE 3
 
@@ -60,6 +64,26 @@ VIAddVersionKey /LANG=0 "CompanyName" "The Kelvo developers"
 VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (c) 2026 The Kelvo developers"
 
 ComponentText "Kelvo ${VERSION} will be installed for you alone, in $LOCALAPPDATA\Programs\Kelvo."
+; Sets $R0 to 1 when the path names this Kelvo's kelvo.scr, else to 0. The system's own settings write
+; the short form, so both paths are compared in their short forms, while the file exists.
+!macro NamesKelvo path
+    StrCpy $R0 0
+    ${If} ${path} != ""
+        GetFullPathName /SHORT $R1 "${path}"
+        ${If} $R1 == ""
+            StrCpy $R1 "${path}"
+        ${EndIf}
+        GetFullPathName /SHORT $R2 "$INSTDIR\kelvo.scr"
+        ${If} $R2 == ""
+            StrCpy $R2 "$INSTDIR\kelvo.scr"
+        ${EndIf}
+        ${If} $R1 == $R2
+        ${OrIf} ${path} == "$INSTDIR\kelvo.scr"
+            StrCpy $R0 1
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 Page components
 Page instfiles
 UninstPage uninstConfirm
@@ -75,6 +99,12 @@ Section "Kelvo" KelvoFiles
         File "/oname=kelvo.scr" "${X86}"
     ${EndIf}
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ; The way back to Kelvo once another saver is chosen: the system's own "Install" verb for .scr
+    ; files, which makes it the saver in use and opens the settings with it chosen. The path goes
+    ; unquoted, as that verb passes it. The shell that starts the entry is a native program, so
+    ; System32 is the native folder for it, also when this installer is a 32-bit one.
+    CreateShortcut "${Shortcut}" "$SYSDIR\rundll32.exe" "desk.cpl,InstallScreenSaver $INSTDIR\kelvo.scr" \
+        "$INSTDIR\kelvo.scr" 0
 
     WriteRegStr HKCU "${UninstallKey}" "DisplayName" "Kelvo"
     WriteRegStr HKCU "${UninstallKey}" "DisplayVersion" "${VERSION}"
@@ -90,6 +120,16 @@ Section "Kelvo" KelvoFiles
 SectionEnd
 
 Section "Use Kelvo as the screen saver" UseKelvo
+    ; What the uninstaller gives back. A new install over Kelvo in use keeps the earlier record.
+    ReadRegStr $1 HKCU "${DesktopKey}" "${SaverValue}"
+    !insertmacro NamesKelvo $1
+    ${If} $R0 == 0
+        ${If} $1 == ""
+            DeleteRegValue HKCU "${UninstallKey}" "${PreviousSaverValue}"
+        ${Else}
+            WriteRegStr HKCU "${UninstallKey}" "${PreviousSaverValue}" "$1"
+        ${EndIf}
+    ${EndIf}
     ; The short form, as the system's own settings write it: the path may hold blanks.
     GetFullPathName /SHORT $0 "$INSTDIR\kelvo.scr"
     ${If} $0 == ""
@@ -101,32 +141,48 @@ Section "Use Kelvo as the screen saver" UseKelvo
     System::Call 'user32::SystemParametersInfoW(i ${SPI_SETSCREENSAVEACTIVE}, i 1, p 0, i ${SPIF_UPDATEINIFILE_SENDCHANGE})'
 SectionEnd
 
+Function .onInit
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/KEEPSAVER" $1
+    ${IfNot} ${Errors}
+        !insertmacro UnselectSection ${UseKelvo}
+    ${EndIf}
+FunctionEnd
+
 Function .onInstSuccess
-    ; Shows the system's screen-saver settings with Kelvo chosen, where its settings and preview are.
+    ; Shows the system's screen-saver settings with Kelvo chosen, where its settings and preview are:
+    ; the native ones, whose choice is recorded with the native path. A 32-bit program on 64-bit
+    ; Windows reaches them only through Sysnative; its System32 is the 32-bit SysWOW64.
     ${IfNot} ${Silent}
     ${AndIf} ${SectionIsSelected} ${UseKelvo}
-        Exec '"$SYSDIR\control.exe" desk.cpl,,@screensaver'
+        ${If} ${IsWow64}
+            Exec '"$WINDIR\Sysnative\control.exe" desk.cpl,,@screensaver'
+        ${Else}
+            Exec '"$SYSDIR\control.exe" desk.cpl,,@screensaver'
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 
 Section "Uninstall"
-    ; No screen saver again, but only when the one in use is this Kelvo: another choice the
-    ; user made since stays. Both paths are compared in their short forms, while the file exists.
+    ; The saver Kelvo replaced comes back, or none when its file has gone, but only while the one in
+    ; use is this Kelvo: another choice the user made since stays.
     ReadRegStr $0 HKCU "${DesktopKey}" "${SaverValue}"
-    ${If} $0 != ""
-        GetFullPathName /SHORT $1 "$0"
-        ${If} $1 == ""
-            StrCpy $1 "$0"
-        ${EndIf}
-        GetFullPathName /SHORT $2 "$INSTDIR\kelvo.scr"
-        ${If} $2 == ""
-            StrCpy $2 "$INSTDIR\kelvo.scr"
-        ${EndIf}
-        ${If} $1 == $2
-        ${OrIf} $0 == "$INSTDIR\kelvo.scr"
+    !insertmacro NamesKelvo $0
+    ${If} $R0 == 1
+        ReadRegStr $1 HKCU "${UninstallKey}" "${PreviousSaverValue}"
+        ; A saver in the native System32 must not be looked for in SysWOW64.
+        ${DisableX64FSRedirection}
+        ${If} $1 != ""
+        ${AndIf} ${FileExists} "$1"
+            WriteRegStr HKCU "${DesktopKey}" "${SaverValue}" "$1"
+        ${Else}
             DeleteRegValue HKCU "${DesktopKey}" "${SaverValue}"
         ${EndIf}
+        ${EnableX64FSRedirection}
     ${EndIf}
+
+    Delete "${Shortcut}"
 
     Delete "$INSTDIR\kelvo.scr"
     Delete "$INSTDIR\kelvo.ini"

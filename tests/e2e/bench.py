@@ -271,7 +271,9 @@ class Prefix:
 
     def env(self, **extra):
         env = self.display.env()
-        env.update({"WINEPREFIX": self.path, "WINEDLLOVERRIDES": "mscoree,mshtml=", "WINEDEBUG": "-all"})
+        # No winemenubuilder: a shortcut a test makes must not become a menu entry of the host.
+        env.update({"WINEPREFIX": self.path, "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+                    "WINEDEBUG": "-all"})
         if self.arch:
             env["WINEARCH"] = self.arch
         if self.lang:

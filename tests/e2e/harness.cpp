@@ -27,9 +27,11 @@
 //   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM | help WINDOW
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
 //   resources EXE [TYPE NAME]    the resources of a module loaded as a data file
+//   shortcut LINK                the target and arguments of a shell link (LINK in UTF-8)
 //   sleep MS | cursor | screen | acp | quit
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cctype>
 #include <cstdarg>
@@ -575,6 +577,29 @@ void Resources(const std::vector<std::string>& words)
     FreeLibrary(module);
 }
 
+// Read back through IShellLinkW, as the shell reads the link it starts.
+void Shortcut(const std::string& link)
+{
+    std::vector<wchar_t> path(link.size() + 1);
+    MultiByteToWideChar(CP_UTF8, 0, link.c_str(), -1, path.data(), static_cast<int>(path.size()));
+    HRESULT initialized = CoInitialize(nullptr);
+    IShellLinkW* shellLink = nullptr;
+    IPersistFile* file = nullptr;
+    wchar_t target[2048] = L"";
+    wchar_t arguments[2048] = L"";
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                      reinterpret_cast<void**>(&shellLink));
+    if (SUCCEEDED(result)) result = shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    if (SUCCEEDED(result)) result = file->Load(path.data(), STGM_READ);
+    if (SUCCEEDED(result)) result = shellLink->GetPath(target, 2048, nullptr, 0);
+    if (SUCCEEDED(result)) result = shellLink->GetArguments(arguments, 2048);
+    if (FAILED(result)) Line("error shortcut 0x%08lx", static_cast<unsigned long>(result));
+    else Line("shortcut target=%s arguments=%s", Encode(Utf8(target)).c_str(), Encode(Utf8(arguments)).c_str());
+    if (file) file->Release();
+    if (shellLink) shellLink->Release();
+    if (SUCCEEDED(initialized)) CoUninitialize();
+}
+
 bool Execute(const std::vector<std::string>& words)
 {
     const std::string& command = words[0];
@@ -720,6 +745,8 @@ bool Execute(const std::vector<std::string>& words)
         else Line("none");
     } else if (command == "resources" && n >= 2) {
         Resources(words);
+    } else if (command == "shortcut" && n >= 2) {
+        Shortcut(words[1]);
     } else if (command == "sleep" && n >= 2) {
         PumpUntil(static_cast<double>(Number(words[1])), [] { return false; });
         Line("slept");

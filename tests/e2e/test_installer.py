@@ -1,5 +1,6 @@
 """Kelvo's installer under Wine, silently: what it installs and registers, the installed saver running,
-what its uninstaller takes away and leaves, and an install into a folder outside the ANSI code page.
+what its uninstaller takes away, leaves and gives back, its Start-menu entry, and an install into a
+folder outside the ANSI code page. Wine has no desk.cpl: what would open it is read back or traced.
 
 The installer users get is build/package/Kelvo-<version>-setup.exe (tools/package.sh), a 32-bit
 program: in the 64-bit prefix it must install the x64 build, in a 32-bit prefix the x86 build. Where
@@ -31,11 +32,11 @@ SETUP = os.path.join(bench.ROOT, "build", "package", "Kelvo-%s-setup.exe" % VERS
 SAVER_VALUE = re.search(r'^!define SaverValue "([^"]+)"', open(os.path.join(bench.ROOT, "installer", "kelvo.nsi"),
                                                                  encoding="utf-8").read(), re.MULTILINE)[1]
 
-# The installer, the prefix it runs in, and the build it must install there.
+# The installer, the prefix it runs in, the build it must install there, and its native system folder.
 VARIANTS = {
-    "setup-on-64-bit-windows": ("setup", "prefix", "x64"),
-    "setup-on-32-bit-windows": ("setup", "prefix32", "x86"),
-    "64-bit-build-of-the-script": ("amd64", "prefix", "x64"),
+    "setup-on-64-bit-windows": ("setup", "prefix", "x64", r"C:\windows\Sysnative"),
+    "setup-on-32-bit-windows": ("setup", "prefix32", "x86", r"C:\windows\system32"),
+    "64-bit-build-of-the-script": ("amd64", "prefix", "x64", r"C:\windows\system32"),
 }
 
 
@@ -52,11 +53,15 @@ def amd64_setup():
 
 
 class Installation:
-    def __init__(self, prefix, harness, setup, build):
-        self.prefix, self.harness, self.setup, self.build = prefix, harness, setup, build
-        local = self.output("wine", "cmd", "/c", "echo", "%LOCALAPPDATA%").strip().splitlines()[-1]
+    def __init__(self, prefix, harness, setup, build, native):
+        self.prefix, self.harness, self.setup, self.build, self.native = prefix, harness, setup, build, native
+        echoed = self.output("wine", "cmd", "/c", "echo", "%LOCALAPPDATA%*%APPDATA%").strip().splitlines()[-1]
+        local, roaming = echoed.split("*")
+        self.windows_folder = local + r"\Programs\Kelvo"
         self.programs = self.output("winepath", "-u", local).strip().rstrip("/") + "/Programs"
         self.folder = self.programs + "/Kelvo"
+        self.windows_link = roaming + r"\Microsoft\Windows\Start Menu\Programs\Kelvo.lnk"
+        self.link = self.output("winepath", "-u", self.windows_link).strip()
         self.programs_existed = os.path.isdir(self.programs)
 
     def output(self, *argv):
@@ -78,20 +83,40 @@ class Installation:
         return (self.values(DESKTOP_KEY) or {}).get(SAVER_VALUE, "")
 
     def set_saver(self, path):
-        self.output("wine", "reg", "add", DESKTOP_KEY, "/v", SAVER_VALUE, "/t", "REG_SZ", "/d", path, "/f")
+        if path:
+            self.output("wine", "reg", "add", DESKTOP_KEY, "/v", SAVER_VALUE, "/t", "REG_SZ", "/d", path, "/f")
+        else:
+            self.output("wine", "reg", "delete", DESKTOP_KEY, "/v", SAVER_VALUE, "/f")
 
     def run(self, name, exe, tail, ms=60000):
         ended = self.harness.run(name, exe, tail, ms)
         assert ended is not None, "%s %s still runs after %d s" % (exe, tail, ms // 1000)
         return ended["code"]
 
-    def install(self, folder=None):
+    def install(self, folder=None, option=""):
         # /D= must come last and unquoted, blanks and all; the wide start carries any name.
-        tail = "/S" if folder is None else "/S /D=" + windows_path(folder)
+        tail = ("/S " + option).strip() + ("" if folder is None else " /D=" + windows_path(folder))
         self.harness.command("startw", "setup", bench.quote(windows_path(self.setup), "utf-8"),
                              bench.quote(tail, "utf-8"))
         ended = self.harness.wait("setup", 60000)
         assert ended is not None and ended["code"] == 0, "the silent install ended with %s, not 0" % ended
+
+    def install_through_pages(self):
+        """Installs as a user does (Install, Close), Wine tracing processes; returns the command lines started."""
+        trace = os.path.join(self.prefix.path, "setup-trace.txt")
+        with open(trace, "w") as log:
+            setup = subprocess.Popen(["wine", self.setup], env=self.prefix.env(WINEDEBUG="+process"), stderr=log)
+            deadline = time.time() + 60
+            while setup.poll() is None:
+                assert time.time() < deadline, "the installer's pages did not end within 60 s"
+                for page in ("Installation Options", "Completed"):
+                    window = self.harness.find(DIALOG_CLASS, "Kelvo %s Setup: %s" % (VERSION, page))
+                    if window:
+                        self.harness.command("post", window["hwnd"], WM_COMMAND, IDOK, 0)
+                time.sleep(0.2)
+        with open(trace, errors="replace") as log:
+            started = re.findall(r"CreateProcessInternalW app .* cmdline L\"(.*)\"$", log.read(), re.MULTILINE)
+        return [re.sub(r"\\(.)", r"\1", line) for line in started]
 
     def uninstall(self, folder):
         """Runs the registered uninstaller silently, as the system's list of programs would, and waits
@@ -103,6 +128,7 @@ class Installation:
         while time.time() < deadline and (os.path.exists(folder) or self.values(UNINSTALL_KEY) is not None):
             time.sleep(0.5)
         assert not os.path.exists(folder), "the uninstall left %s in %s" % (sorted(os.listdir(folder)), folder)
+        assert not os.path.exists(self.link), "the uninstall left the Start-menu entry"
         assert self.values(UNINSTALL_KEY) is None, "the uninstall key is still there"
 
     def check_installed(self, folder):
@@ -122,12 +148,20 @@ class Installation:
         uninstaller = os.path.join(folder, "uninstall.exe")
         assert command and os.path.samefile(self.output("winepath", "-u", command).strip(), uninstaller), \
             "the uninstall command is %r" % command
+        self.check_shortcut(folder)
         return saver
+
+    def check_shortcut(self, folder):
+        """The Start-menu entry, read back with IShellLinkW: the system's Install verb on the installed kelvo.scr."""
+        _, link = self.harness.one("shortcut", bench.quote(self.windows_link, "utf-8"))
+        installed = (self.windows_folder if folder == self.folder else windows_path(folder)) + r"\kelvo.scr"
+        assert (link["target"].lower(), link["arguments"]) == (
+            r"c:\windows\system32\rundll32.exe", "desk.cpl,InstallScreenSaver " + installed), link
 
 
 @pytest.fixture(params=VARIANTS)
 def kelvo(request, prefix64):
-    setup, prefix_name, build_name = VARIANTS[request.param]
+    setup, prefix_name, build_name, native = VARIANTS[request.param]
     # As in conftest's build fixture: a prefix has a 32-bit side only when Wine had one when it was made.
     if setup == "setup" and not os.path.exists(os.path.join(prefix64.path, "drive_c/windows/syswow64/kernel32.dll")):
         pytest.skip("the installer is a 32-bit program, and this Wine runs no 32-bit programs")
@@ -135,7 +169,8 @@ def kelvo(request, prefix64):
     build = os.path.join(bench.ROOT, "build", "windows-" + build_name)
     harness = prefix.harness(os.path.join(build, "kelvo-harness.exe"))
     request.node.kelvo_transcript = (harness, len(harness.transcript))
-    made = Installation(prefix, harness, SETUP if setup == "setup" else request.getfixturevalue("amd64_setup"), build)
+    made = Installation(prefix, harness, SETUP if setup == "setup" else request.getfixturevalue("amd64_setup"), build,
+                        native)
     assert os.path.exists(made.setup), "%s is missing: tools/package.sh" % made.setup
     yield made
     # What a failed case left must not meet the next one in the same prefix.
@@ -148,8 +183,10 @@ def kelvo(request, prefix64):
 
 def test_install_runs_as_the_screen_saver_and_uninstall_leaves_nothing(kelvo, display):
     assert not os.path.exists(kelvo.folder), "%s exists before the install" % kelvo.folder
-    kelvo.install()
+    started = kelvo.install_through_pages()
     saver = kelvo.check_installed(kelvo.folder)
+    # It opened the native screen-saver settings (where Wine, without desk.cpl, shows none).
+    assert '"%s\\control.exe" desk.cpl,,@screensaver' % kelvo.native in started, started
     # Started as the system starts the saver in use: its registered path and /s.
     kelvo.harness.start("saver", saver, "/s")
     window = kelvo.harness.wait_window("saver", SAVER_CLASS, 15000)
@@ -168,11 +205,26 @@ def test_install_runs_as_the_screen_saver_and_uninstall_leaves_nothing(kelvo, di
     assert not kelvo.saver_in_use(), "Kelvo, gone, is still the screen saver"
 
 
-def test_uninstall_keeps_a_screen_saver_chosen_since(kelvo):
-    kelvo.install()
-    kelvo.set_saver(OTHER_SAVER)
+@pytest.mark.parametrize("before, option, since, after", [
+    (OTHER_SAVER, "", None, OTHER_SAVER),
+    (OTHER_SAVER, "", "deleted", ""),
+    ("", "", None, ""),
+    (OTHER_SAVER, "", r"C:\windows\system32\another.scr", r"C:\windows\system32\another.scr"),
+    (OTHER_SAVER, "/KEEPSAVER", None, OTHER_SAVER),
+], ids=["comes-back", "its-file-deleted", "none-before", "another-chosen-since", "kelvo-not-chosen"])
+def test_uninstall_gives_back_the_screen_saver_kelvo_replaced(kelvo, before, option, since, after):
+    other = os.path.join(kelvo.prefix.path, "drive_c", "windows", "system32", "other.scr")
+    open(other, "wb").close()
+    kelvo.set_saver(before)
+    kelvo.install(option=option)
+    kelvo.check_shortcut(kelvo.folder)
+    assert (kelvo.saver_in_use() == before) == (option == "/KEEPSAVER"), kelvo.saver_in_use()
+    if since == "deleted":
+        os.remove(other)
+    elif since:
+        kelvo.set_saver(since)
     kelvo.uninstall(kelvo.folder)
-    assert kelvo.saver_in_use() == OTHER_SAVER
+    assert kelvo.saver_in_use() == after
 
 
 def test_install_into_a_folder_outside_the_code_page_saves_settings_there(kelvo, tmp_path):

@@ -9,6 +9,7 @@ packages=(
     cmake g++ make libgtest-dev libpng-dev libgif-dev
     g++-mingw-w64-x86-64 g++-mingw-w64-i686
     wine wine64 xvfb openbox xdotool x11-utils imagemagick
+    xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     fonts-ipafont-gothic locales python3 python3-pytest
     nsis zip
     clang libclang-rt-14-dev e2fsprogs

@@ -18,15 +18,17 @@
 //   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
 //   wait PROCESS MS              its exit code as a 32-bit unsigned number, and the windows it made
 //   kill PROCESS
-//   waitwindow PROCESS CLASS MS  a visible top-level window of the process ("*": any class)
+//   waitwindow PROCESS CLASS MS  a visible top-level window of the process ("*": any class), with
+//                                "life" the time from the process's start to the window seen
 //   waitchild WINDOW CLASS MS    a visible child of the window
 //   waitgone WINDOW MS           until the window is hidden or destroyed
-//   children WINDOW | controls WINDOW | item DIALOG ID | listitems WINDOW
+//   children WINDOW              its direct children, each with its control id and place
 //   find CLASS TITLE             FindWindowA ("-": null)
 //   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM | help WINDOW
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
-//   resources EXE [TYPE NAME]    the resources of a module loaded as a data file
-//   sleep MS | cursor | screen | acp | quit
+//   acp | quit                   the code pages; the end
+// A window is described with its X window ("x", 0 while it has none): Wine's X driver keeps it in
+// a window property.
 
 #include <windows.h>
 
@@ -39,6 +41,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "probe_text.h"
 
 namespace {
 
@@ -65,34 +69,9 @@ void Line(const char* format, ...)
 
 void EndReply() { Write(".\n"); }
 
-std::string Utf8(const wchar_t* text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return std::string();
-    std::string result(static_cast<size_t>(size - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
-    return result;
-}
-
-// Percent-encodes everything but letters, digits and a few marks; an empty text becomes "%".
-std::string Encode(const std::string& text)
-{
-    if (text.empty()) return "%";
-    std::string result;
-    for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-            c == '-' || c == '#' || c == ':') {
-            result += static_cast<char>(c);
-        } else {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            result += hex;
-        }
-    }
-    return result;
-}
-
-unsigned long long HandleValue(HWND window) { return static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)); }
+using probe::ClassOf;
+using probe::Encode;
+using probe::HandleValue;
 
 // ---------------------------------------------------------------- clock
 
@@ -187,9 +166,7 @@ BOOL CALLBACK ObserveWindow(HWND window, LPARAM)
     for (auto& entry : processes) {
         Process& process = entry.second;
         if (!process.finished && process.info.dwProcessId == processId && !process.seenWindows.count(window)) {
-            wchar_t className[256] = L"";
-            GetClassNameW(window, className, 256);
-            process.seenWindows[window] = Utf8(className);
+            process.seenWindows[window] = ClassOf(window);
         }
     }
     return TRUE;
@@ -240,26 +217,6 @@ template <typename Done> bool PumpUntil(double timeoutMs, Done done, HANDLE extr
 
 // ---------------------------------------------------------------- describing windows
 
-std::string ClassOf(HWND window)
-{
-    wchar_t name[256] = L"";
-    GetClassNameW(window, name, 256);
-    return Utf8(name);
-}
-
-std::string TitleOf(HWND window)
-{
-    wchar_t text[1024] = L"";
-    DWORD_PTR result = 0;
-    // Another process's controls answer WM_GETTEXT themselves; a timeout keeps a hung one from hanging us.
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
-                             &result)) {
-        GetWindowTextW(window, text, 1024);
-    }
-    text[1023] = L'\0';
-    return Utf8(text);
-}
-
 // The window's parent proper (not its owner, which GetParent gives for a top-level window), or null.
 HWND TrueParent(HWND window)
 {
@@ -282,14 +239,14 @@ std::string Describe(HWND window)
     char buffer[2048];
     snprintf(buffer, sizeof buffer,
              "hwnd=%llu class=%s title=%s style=0x%08lX exstyle=0x%08lX rect=%ld,%ld,%ld,%ld client=%ld,%ld "
-             "origin=%ld,%ld visible=%d enabled=%d topmost=%d foreground=%d owner=%llu parent=%llu pid=%lu",
-             HandleValue(window), Encode(ClassOf(window)).c_str(), Encode(TitleOf(window)).c_str(),
+             "origin=%ld,%ld visible=%d enabled=%d topmost=%d foreground=%d owner=%llu parent=%llu pid=%lu x=%llu",
+             HandleValue(window), Encode(ClassOf(window)).c_str(), Encode(probe::TextOf(window)).c_str(),
              static_cast<unsigned long>(style), static_cast<unsigned long>(exStyle), rect.left, rect.top, rect.right,
              rect.bottom, client.right, client.bottom, origin.x, origin.y, IsWindowVisible(window) ? 1 : 0,
              IsWindowEnabled(window) ? 1 : 0, (exStyle & WS_EX_TOPMOST) ? 1 : 0,
              GetForegroundWindow() == window ? 1 : 0, HandleValue(GetWindow(window, GW_OWNER)),
-             HandleValue(TrueParent(window)),
-             static_cast<unsigned long>(processId));
+             HandleValue(TrueParent(window)), static_cast<unsigned long>(processId),
+             HandleValue(GetPropA(window, "__wine_x11_whole_window")));
     return buffer;
 }
 
@@ -454,25 +411,6 @@ BOOL CALLBACK FindTopLevel(HWND window, LPARAM parameter)
     return FALSE;
 }
 
-struct ChildList {
-    HWND parent;
-    std::vector<HWND> children;
-};
-
-BOOL CALLBACK CollectChild(HWND window, LPARAM parameter)
-{
-    ChildList& list = *reinterpret_cast<ChildList*>(parameter);
-    if (GetParent(window) == list.parent) list.children.push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> DirectChildren(HWND parent)
-{
-    ChildList list{parent, {}};
-    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&list));
-    return list.children;
-}
-
 void ReportChild(HWND parent, HWND child)
 {
     RECT rect{};
@@ -484,92 +422,6 @@ void ReportChild(HWND parent, HWND child)
                  rect.bottom == parentClient.bottom;
     Line("child %s id=%ld inparent=%ld,%ld,%ld,%ld fills=%d", Describe(child).c_str(),
          static_cast<long>(GetDlgCtrlID(child)), rect.left, rect.top, rect.right, rect.bottom, fills ? 1 : 0);
-}
-
-// The items of a list box or combo box, read through the wide interface.
-void ListItems(HWND list)
-{
-    bool combo = ClassOf(list) == "ComboBox";
-    UINT getCount = combo ? CB_GETCOUNT : LB_GETCOUNT;
-    UINT getSelection = combo ? CB_GETCURSEL : LB_GETCURSEL;
-    UINT getLength = combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN;
-    UINT getText = combo ? CB_GETLBTEXT : LB_GETTEXT;
-    LRESULT count = SendMessageW(list, getCount, 0, 0);
-    Line("count %ld selected=%ld", static_cast<long>(count), static_cast<long>(SendMessageW(list, getSelection, 0, 0)));
-    for (LRESULT i = 0; i < count && i < 256; i++) {
-        wchar_t text[512] = L"";
-        LRESULT length = SendMessageW(list, getLength, static_cast<WPARAM>(i), 0);
-        if (length >= 0 && length < 511) SendMessageW(list, getText, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-        Line("item index=%ld text=%s", static_cast<long>(i), Encode(Utf8(text)).c_str());
-    }
-}
-
-LPCWSTR ResourceName(const std::string& text, std::wstring& storage)
-{
-    if (!text.empty() && text[0] >= '0' && text[0] <= '9') return MAKEINTRESOURCEW(static_cast<WORD>(Number(text)));
-    storage.assign(text.begin(), text.end());
-    return storage.c_str();
-}
-
-struct ResourceDump {
-    HMODULE module;
-    LPCWSTR type;
-    LPCWSTR name;
-    std::string typeText;
-    std::string nameText;
-};
-
-BOOL CALLBACK DumpLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR parameter)
-{
-    ResourceDump& dump = *reinterpret_cast<ResourceDump*>(parameter);
-    HRSRC resource = FindResourceExW(module, type, name, language);
-    DWORD size = resource ? SizeofResource(module, resource) : 0;
-    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
-    const unsigned char* bytes = loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
-    std::string hex;
-    for (DWORD i = 0; bytes && i < size; i++) {
-        char pair[3];
-        snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        hex += pair;
-    }
-    Line("resource type=%s name=%s lang=%u size=%lu hex=%s", dump.typeText.c_str(), dump.nameText.c_str(),
-         static_cast<unsigned>(language), static_cast<unsigned long>(size), hex.empty() ? "%" : hex.c_str());
-    return TRUE;
-}
-
-BOOL CALLBACK ListName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR)
-{
-    if (IS_INTRESOURCE(name)) Line("name %u", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(name)));
-    else Line("name %s", Encode(Utf8(name)).c_str());
-    return TRUE;
-}
-
-BOOL CALLBACK ListType(HMODULE module, LPWSTR type, LONG_PTR)
-{
-    if (IS_INTRESOURCE(type)) Line("type %u", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(type)));
-    else Line("type %s", Encode(Utf8(type)).c_str());
-    EnumResourceNamesW(module, type, ListName, 0);
-    return TRUE;
-}
-
-void Resources(const std::vector<std::string>& words)
-{
-    std::wstring path(words[1].begin(), words[1].end());
-    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) {
-        Line("error load %lu", GetLastError());
-        return;
-    }
-    if (words.size() >= 4) {
-        std::wstring typeStorage, nameStorage;
-        ResourceDump dump{module, ResourceName(words[2], typeStorage), ResourceName(words[3], nameStorage), words[2],
-                          words[3]};
-        if (!EnumResourceLanguagesW(module, dump.type, dump.name, DumpLanguage, reinterpret_cast<LONG_PTR>(&dump)))
-            Line("error resource %lu", GetLastError());
-    } else {
-        EnumResourceTypesW(module, ListType, 0);
-    }
-    FreeLibrary(module);
 }
 
 bool Execute(const std::vector<std::string>& words)
@@ -627,7 +479,9 @@ bool Execute(const std::vector<std::string>& words)
             EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr || found->second.finished;
         });
-        if (search.found) Line("found ms=%.0f %s", NowMs() - begin, Describe(search.found).c_str());
+        if (search.found)
+            Line("found ms=%.0f life=%.0f %s", NowMs() - begin, NowMs() - found->second.startMs,
+                 Describe(search.found).c_str());
         else Line("none ms=%.0f", NowMs() - begin);
     } else if (command == "waitchild" && n >= 4) {
         // waitchild PARENT CLASS MS: a visible child of that class ("*": any) in the parent.
@@ -635,7 +489,7 @@ bool Execute(const std::vector<std::string>& words)
         HWND child = nullptr;
         double begin = NowMs();
         PumpUntil(static_cast<double>(Number(words[3])), [&] {
-            for (HWND candidate : DirectChildren(parent)) {
+            for (HWND candidate : probe::DirectChildren(parent)) {
                 // Visible, so that a child found in the middle of its creation is not reported yet.
                 if ((words[2] == "*" || ClassOf(candidate) == words[2]) && IsWindowVisible(candidate)) {
                     child = candidate;
@@ -648,7 +502,7 @@ bool Execute(const std::vector<std::string>& words)
         else Line("none ms=%.0f", NowMs() - begin);
     } else if (command == "children" && n >= 2) {
         HWND parent = WindowArgument(words[1]);
-        std::vector<HWND> children = DirectChildren(parent);
+        std::vector<HWND> children = probe::DirectChildren(parent);
         for (HWND child : children) ReportChild(parent, child);
         Line("children %d", static_cast<int>(children.size()));
     } else if (command == "find" && n >= 3) {
@@ -702,29 +556,6 @@ bool Execute(const std::vector<std::string>& words)
         Line("events help=%d help_wparam=%llu contextmenu=%d contextmenu_wparam=%llu contextmenu_lparam=%llu close=%d",
              events.helpCount, events.helpWParam, events.contextMenuCount, events.contextMenuWParam,
              events.contextMenuLParam, events.closeCount);
-    } else if (command == "controls" && n >= 2) {
-        HWND parent = WindowArgument(words[1]);
-        std::vector<HWND> children = DirectChildren(parent);
-        for (HWND child : children) ReportChild(parent, child);
-        Line("controls %d", static_cast<int>(children.size()));
-    } else if (command == "listitems" && n >= 2) {
-        ListItems(WindowArgument(words[1]));
-    } else if (command == "item" && n >= 3) {
-        // item DIALOG ID: the handle of a dialog's control.
-        HWND control = GetDlgItem(WindowArgument(words[1]), static_cast<int>(Number(words[2])));
-        if (control) Line("found %s", Describe(control).c_str());
-        else Line("none");
-    } else if (command == "resources" && n >= 2) {
-        Resources(words);
-    } else if (command == "sleep" && n >= 2) {
-        PumpUntil(static_cast<double>(Number(words[1])), [] { return false; });
-        Line("slept");
-    } else if (command == "cursor") {
-        POINT point{};
-        GetCursorPos(&point);
-        Line("cursor x=%ld y=%ld", point.x, point.y);
-    } else if (command == "screen") {
-        Line("screen %d %d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     } else if (command == "acp") {
         Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
     } else {
@@ -816,10 +647,6 @@ int main(int argc, char** argv)
         if (!process.finished) TerminateProcess(process.info.hProcess, 9999);
         return 0;
     }
-    if (argc >= 2 && strcmp(argv[1], "acp") == 0) {
-        Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
-        return 0;
-    }
-    Line("usage: kelvo-harness serve | run <exe> <tail> [timeout-ms] | acp");
+    Line("usage: kelvo-harness serve | run <exe> <tail> [timeout-ms]");
     return 2;
 }

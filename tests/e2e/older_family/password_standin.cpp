@@ -37,13 +37,12 @@ extern "C" BOOL WINAPI VerifyScreenSavePwd(HWND window)
 {
     LONG call = ++calls;
     DWORD tick = GetTickCount();
-    char className[800], title[800];
-    standin_log::DescribeWindow(window, className, title, sizeof className);
     DWORD windowThread = window ? GetWindowThreadProcessId(window, nullptr) : 0;
     standin_log::Line("verify call=%ld hwnd=%llu class=%s title=%s own_thread=%d visible=%d cursor=%llu tick=%lu", call,
-                      standin_log::HandleNumber(window), className, title,
+                      probe::HandleValue(window), standin_log::WindowClass(window).c_str(),
+                      standin_log::WindowTitle(window).c_str(),
                       windowThread == GetCurrentThreadId() ? 1 : 0, IsWindowVisible(window) ? 1 : 0,
-                      standin_log::HandleNumber(GetCursor()), tick);
+                      probe::HandleValue(GetCursor()), tick);
 
     // A password dialog shows the pointer while it asks.
     SetCursor(LoadCursor(nullptr, IDC_ARROW));

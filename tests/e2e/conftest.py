@@ -162,13 +162,10 @@ def screenshot(display, artifacts):
 def x_program(display):
     other = subprocess.Popen(["xmessage", "-geometry", "+40+40", "another program"], env=display.env(),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    found, deadline = [], time.time() + 10
-    while not found and time.time() < deadline:
-        time.sleep(0.05)
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "Xmessage"], env=display.env(),
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
     try:
-        assert found, "xmessage showed no window"
+        found = bench.wait_until("xmessage's window on the screen", lambda: subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--class", "Xmessage"], env=display.env(),
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split())
         yield found[-1].decode()
     finally:
         other.kill()
@@ -192,3 +189,30 @@ def pytest_runtest_makereport(item, call):
         except Exception as error:  # the report matters more than the picture
             report.sections.append(("kelvo artifacts", "no failure screenshot: %s" % error))
     report.sections.append(("kelvo artifacts", os.path.relpath(path, bench.ROOT)))
+
+
+def _x86(report):
+    params = report.nodeid.rpartition("[")[2].rstrip("]").split("-") if report.nodeid.endswith("]") else []
+    return "x86" in params or "setup-on-32-bit-windows" in report.nodeid
+
+
+# Outside pytest's own: these lines come after its short summary and before its last line.
+@pytest.hookimpl(hookwrapper=True, tryfirst=True)
+def pytest_terminal_summary(terminalreporter):
+    yield
+    reports = [r for kind in ("passed", "failed", "error", "skipped") for r in terminalreporter.stats.get(kind, [])
+               if getattr(r, "nodeid", None) and _x86(r) and (r.when == "call" or not r.passed)]
+    ran = {r.nodeid for r in reports if not r.skipped}
+    skipped = {}
+    for r in reports:
+        if r.skipped and r.nodeid not in ran:
+            reason = r.longrepr[2] if isinstance(r.longrepr, tuple) else str(r.longrepr)
+            skipped.setdefault(reason.replace("Skipped: ", "", 1), set()).add(r.nodeid)
+    writer = terminalreporter
+    writer.write_sep("=", "x86 (32-bit) build", bold=True)
+    writer.write_line("x86 cases: %d ran, %d skipped" % (len(ran), sum(map(len, skipped.values()))),
+                      bold=True, green=bool(ran), yellow=not ran)
+    for reason, ids in sorted(skipped.items()):
+        writer.write_line("  %d skipped: %s" % (len(ids), reason), yellow=True)
+    if not ran and skipped:
+        writer.write_line("NO x86 CASE RAN: this run says nothing about the 32-bit build", yellow=True, bold=True)

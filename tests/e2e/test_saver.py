@@ -9,13 +9,10 @@ import time
 import pytest
 
 import bench
-from bench import REFUSED, assert_ends_within_a_second, check_saver_picture, colour_census, hue_bins, windows_path
+from bench import (IDCANCEL, REFUSED, SAVER_CLASS, WM_CLOSE, WM_CONTEXTMENU, WM_KEYDOWN, WM_LBUTTONDOWN,
+                   WM_MOUSEMOVE, WM_RBUTTONDOWN, Not, assert_ends_within_a_second, colour_census, hue_bins, new_frame,
+                   wait_for_stars, wait_until, windows_path)
 
-SAVER_CLASS = "WindowsScreenSaverClass"
-DIALOG_CLASS = "#32770"
-WM_CLOSE, WM_KEYDOWN, WM_CONTEXTMENU, WM_COMMAND = 0x0010, 0x0100, 0x007B, 0x0111
-WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN = 0x0200, 0x0201, 0x0204
-IDCANCEL = 2
 START = (500, 500)
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCREEN = "0,0,%d,%d" % (bench.SCREEN_WIDTH, bench.SCREEN_HEIGHT)
@@ -55,8 +52,7 @@ def test_input_ends_saver(display, harness, folder, x_program, ending):
     harmless_moves, action = ENDINGS[ending]
     harness.window("other", 300, 200, 400, 40)
     window = start_full_screen(harness, display, folder())
-    time.sleep(0.5)
-    assert harness.one("describe", window["hwnd"])[1]["foreground"] == "1", "the saver is not in front"
+    display.wait_keyboard(harness, window)  # the saver in front, for Wine and for X
     for x, y in harmless_moves:
         display.move(x, y)
         gone, _ = harness.wait_gone(window["hwnd"], 700)
@@ -66,8 +62,7 @@ def test_input_ends_saver(display, harness, folder, x_program, ending):
 
 def test_colour_mode_apart_spreads_hues(display, harness, folder, screenshot):
     start_full_screen(harness, display, folder(ini="[TestScreenSaver]\r\ncolmode=1\r\n"))
-    time.sleep(1.0)
-    census = check_saver_picture(screenshot("colmode-1-after-1s"), "colmode 1 after 1 s")
+    census = wait_for_stars(screenshot, "colmode-1")
     assert hue_bins(census["colours"]) >= 3, "colmode 1 shows colours of only %d hue sectors" % hue_bins(
         census["colours"])
 
@@ -90,8 +85,7 @@ def test_full_screen_covers_screen_with_stars(display, harness, folder, screensh
     assert window["rect"] == SCREEN, "covers %s, not the screen" % window["rect"]
     assert window["visible"] == "1" and window["parent"] == "0", "not a visible popup: %s" % window
     assert (harness.find(SAVER_CLASS, "Screen Saver") or {}).get("hwnd") == window["hwnd"], "FindWindowA misses it"
-    time.sleep(1.0)
-    check_saver_picture(screenshot("after-1s"), "after 1 s")
+    wait_for_stars(screenshot, "full-screen")
 
 
 def test_second_start_brings_first_forward(display, harness, folder):
@@ -144,12 +138,8 @@ def test_preview_draws_and_animates(display, harness, folder, screenshot):
     head, child = harness.one("waitchild", "desktop", SAVER_CLASS, 15000)
     assert head == "found", "no preview in the desktop window"
     assert (child["title"], int(child["style"], 16), child["rect"]) == ("Preview", 0x52000000, SCREEN), child
-    time.sleep(1.0)
-    first = screenshot("frame-a")
-    time.sleep(0.3)
-    second = screenshot("frame-b")
-    assert first.data != second.data, "the preview does not change between two pictures 0.3 s apart"
-    check_saver_picture(second, "preview after 1.3 s")
+    new_frame(screenshot, "preview")  # it animates
+    wait_for_stars(screenshot, "preview")
 
     display.move(START[0] + 40, START[1])
     display.move(600, 300)
@@ -204,27 +194,14 @@ def test_settings_dialog_owner_and_cancel(display, harness, folder, case):
     owners = {"none": "0", "owner": harness.window("owner", 200, 100, 50, 500)["hwnd"],
               "front": harness.window("front", 200, 100, 400, 500)["hwnd"]}
     harness.command("activate", "front")
-    harness.start("settings", folder(), tail)
-    dialog = harness.wait_window("settings", DIALOG_CLASS, 15000)
-    assert dialog is not None, "no dialog: %s" % harness.wait("settings", 0)
+    dialog = harness.open_dialog("settings", folder(), tail)
     assert dialog["owner"] == owners[owner], "dialog owned by %s, not %s (%s)" % (dialog["owner"], owners[owner], owner)
     if ending == "escape":
         # Wine shows the dialog before openbox has given it the X focus; a key pressed at once would
-        # go to the window in front before it. Activating it waits for the window manager.
-        display.xdotool("windowactivate", "--sync", x_window_of(display, dialog))
+        # go to the window in front before it.
+        display.wait_keyboard(harness, dialog, activate=True)
         display.key("Escape")
-    else:
-        harness.command("post", dialog["hwnd"], WM_COMMAND, IDCANCEL, 0)
-    assert harness.wait_gone(dialog["hwnd"], 3000)[0], "the dialog stays after %s" % ending
-    ended = harness.wait("settings", 3000)
-    assert ended is not None and ended["code"] == 2, "after %s: %s" % (ending, ended)
-
-
-def x_window_of(display, window):
-    """The X window that shows a Windows top-level window, found by its title."""
-    found = display.xdotool("search", "--onlyvisible", "--name", "^%s$" % window["title"]).split()
-    assert len(found) == 1, "X windows titled %r: %s" % (window["title"], found)
-    return found[0]
+    assert harness.end_dialog("settings", dialog, IDCANCEL if ending == "cancel" else None) == 2, ending
 
 
 # ---------------------------------------------------------------- the settings file as the platform reads it
@@ -380,19 +357,31 @@ def sinking(first, second, colour):
     return shifts
 
 
+def drawn_frame(screenshot, label, before=None):
+    """The screen once a frame is drawn and stands still: the first with a lit pixel, or the first that
+    differs from before, seen the same in two screenshots in a row."""
+    last = []
+
+    def settled():
+        now = screenshot(label)
+        last[:] = [last[-1] if last else None, now]
+        if not now.data.strip(b"\0") or (before is not None and now.data == before.data):
+            return Not("no new frame yet")
+        return now if last[0] is not None and last[0].data == now.data else Not("the frame is still changing")
+    return wait_until("a frame drawn (%s)" % label, settled, 15)
+
+
 # colmode 0: every glyph of the first frame has hue 4, of the second hue 8.
 FIRST_HUE, SECOND_HUE = (255, 4, 0), (255, 8, 0)
 
 
 @pytest.mark.parametrize("locale", bench.LOCALES)
 def test_first_frames_draw_stars_that_sink(display, harness, folder, screenshot, locale):
-    # Three seconds between frames, so that each picture holds one frame.
+    # Three seconds between frames, so that each still picture holds one frame.
     start_full_screen(harness, display, folder(ini="[TestScreenSaver]\r\nwait=3000\r\ncolmode=0\r\n"))
-    shown = time.monotonic()
     code_page = harness.one("acp")[1]["acp"]  # the code page this Wine runs the saver in
     assert (code_page == "932") == (locale == "ja"), "locale %s runs in code page %s" % (locale, code_page)
-    time.sleep(max(0.0, 4.5 - (time.monotonic() - shown)))
-    first = screenshot("first-frame-cp" + code_page)
+    first = drawn_frame(screenshot, "first-frame-cp" + code_page)
     whole = [g for g in lit_groups(first) if clear_of_edges(first, g)]
     verdicts = [not_a_star(g) for g in whole]
     colours = {first.pixel(x, y) for g in whole for (x, y) in g}
@@ -403,8 +392,7 @@ def test_first_frames_draw_stars_that_sink(display, harness, folder, screenshot,
     assert verdicts.count(None) >= min(4, len(whole)), summary + ": the glyphs are not stars"
     assert colours == {FIRST_HUE}, summary
 
-    time.sleep(max(0.0, 7.5 - (time.monotonic() - shown)))
-    second = screenshot("second-frame-cp" + code_page)
+    second = drawn_frame(screenshot, "second-frame-cp" + code_page, first)
     shifts = sinking(first, second, FIRST_HUE)
     summary = "the second frame moved the lone first glyphs down by %s rows" % ["%.1f" % s for s in shifts]
     assert len(shifts) >= 3, summary + ": too few lone glyphs to follow"

@@ -92,11 +92,9 @@ double NowMs()
 struct WindowEvents {
     int helpCount = 0;
     unsigned long long helpWParam = 0;
-    unsigned long long helpLParam = 0;
     int contextMenuCount = 0;
     unsigned long long contextMenuWParam = 0;
     unsigned long long contextMenuLParam = 0;
-    int closeCount = 0;
 };
 
 struct Process {
@@ -121,7 +119,6 @@ LRESULT CALLBACK HarnessWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         WindowEvents& events = windowEvents[window];
         events.helpCount++;
         events.helpWParam = static_cast<unsigned long long>(wParam);
-        events.helpLParam = static_cast<unsigned long long>(lParam);
         return 1;
     }
     case WM_CONTEXTMENU: {
@@ -132,7 +129,6 @@ LRESULT CALLBACK HarnessWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     }
     case WM_CLOSE:
-        windowEvents[window].closeCount++;
         return 0;  // only the harness's "destroy" command ends its windows
     case WM_ERASEBKGND: {
         // A mid grey, so that a screenshot tells the harness's window from the saver's black.
@@ -395,7 +391,6 @@ HWND CreateHarnessWindow(int width, int height, int x, int y)
 struct TopLevelSearch {
     DWORD processId;
     std::string className;  // "*" for any
-    bool visibleOnly;
     HWND found;
 };
 
@@ -406,7 +401,7 @@ BOOL CALLBACK FindTopLevel(HWND window, LPARAM parameter)
     GetWindowThreadProcessId(window, &processId);
     if (processId != search.processId) return TRUE;
     if (search.className != "*" && ClassOf(window) != search.className) return TRUE;
-    if (search.visibleOnly && !IsWindowVisible(window)) return TRUE;
+    if (!IsWindowVisible(window)) return TRUE;
     search.found = window;
     return FALSE;
 }
@@ -472,7 +467,7 @@ bool Execute(const std::vector<std::string>& words)
             Line("error no process %s", words[1].c_str());
             return true;
         }
-        TopLevelSearch search{found->second.info.dwProcessId, words[2], true, nullptr};
+        TopLevelSearch search{found->second.info.dwProcessId, words[2], nullptr};
         double begin = NowMs();
         PumpUntil(static_cast<double>(Number(words[3])), [&] {
             search.found = nullptr;
@@ -553,9 +548,9 @@ bool Execute(const std::vector<std::string>& words)
         HWND window = WindowArgument(words[1]);
         PumpUntil(50, [] { return false; });
         const WindowEvents& events = windowEvents[window];
-        Line("events help=%d help_wparam=%llu contextmenu=%d contextmenu_wparam=%llu contextmenu_lparam=%llu close=%d",
+        Line("events help=%d help_wparam=%llu contextmenu=%d contextmenu_wparam=%llu contextmenu_lparam=%llu",
              events.helpCount, events.helpWParam, events.contextMenuCount, events.contextMenuWParam,
-             events.contextMenuLParam, events.closeCount);
+             events.contextMenuLParam);
     } else if (command == "acp") {
         Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
     } else {

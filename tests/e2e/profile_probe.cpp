@@ -1,6 +1,5 @@
 // Prints what GetPrivateProfileIntW reads from each settings file named on the command line, key by
-// key as the saver asks for them. Built for Windows it shows the platform's reading; built natively
-// against the stand-in it shows the stand-in's, so that the two can be compared on the same files.
+// key as the saver asks for them: the platform's reading of the settings-file table.
 
 #include <windows.h>
 

@@ -1,19 +1,20 @@
 // kelvo-harness: plays the system's screen-saver machinery under Wine for the end-to-end tests.
 //
-//   kelvo-harness run <exe> <tail> [timeout-ms]   start "<exe>" <tail>, wait, print "exit <code>"
+//   kelvo-harness run <exe> <tail> [timeout-ms]   start "<exe>" <tail>, wait, print "exit ..." as wait
+//                                                 does (ending it after the time, "running")
 //   kelvo-harness serve                           read commands from standard input, one per line
 //
 // In serve mode the harness owns windows (preview parents, dialog owners) and keeps pumping their
 // messages while it waits, as the system's own control panel does. Every command answers with zero
 // or more lines and then a line holding a single ".". Arguments are separated by blanks; an argument
-// may be quoted with double quotes and use the escapes \t \n \\ \" and \xHH, so that a command tail
+// may be quoted with double quotes and use the escapes \\ \" and \xHH, so that a command tail
 // can carry any byte. Texts that the harness reports (titles, classes, control texts) are UTF-8,
 // percent-encoded so that one value never holds a blank.
 //
 // Commands (WINDOW: a harness window's name, "desktop", or a handle in decimal; PROCESS: a name
 // given at start; in a tail, %NAME% becomes that window's handle in decimal):
-//   window NAME W H [X Y]        a top-level window with a client area of W x H, made foreground
-//   destroy WINDOW | activate WINDOW | describe WINDOW | foreground
+//   window NAME W H [X Y [popup]]  a top-level window with a client area of W x H, made foreground
+//   destroy WINDOW | activate WINDOW (until it is in front, at most 2 s) | describe WINDOW
 //   start PROCESS EXE TAIL       CreateProcess with the command line "EXE" TAIL
 //   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
 //   wait PROCESS MS              its exit code as a 32-bit unsigned number, and the windows it made
@@ -24,7 +25,8 @@
 //   waitgone WINDOW MS           until the window is hidden or destroyed
 //   children WINDOW              its direct children, each with its control id and place
 //   find CLASS TITLE             FindWindowA ("-": null)
-//   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM | help WINDOW
+//   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM (MSG: a number or the name of a
+//                                registered message) | help WINDOW
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
 //   acp | quit                   the code pages; the end
 // A window is described with its X window ("x", 0 while it has none): Wine's X driver keeps it in
@@ -103,6 +105,7 @@ struct Process {
     bool finished = false;
     DWORD exitCode = 0;
     double exitMs = 0;
+    DWORD exitTick = 0;  // the system's tick count when the end was seen, the clock of Wine's traces
     std::map<HWND, std::string> seenWindows;  // every top-level window of the process seen so far, with its class
 };
 
@@ -178,6 +181,7 @@ void ObserveProcesses()
             process.finished = true;
             GetExitCodeProcess(process.info.hProcess, &process.exitCode);
             process.exitMs = NowMs();
+            process.exitTick = GetTickCount();
         } else {
             anyRunning = true;
         }
@@ -262,9 +266,7 @@ std::vector<std::string> Split(const std::string& line)
                 char c = line[i++];
                 if (c == '\\' && i < line.size()) {
                     char e = line[i++];
-                    if (e == 't') c = '\t';
-                    else if (e == 'n') c = '\n';
-                    else if (e == 'x' && i + 1 < line.size()) {
+                    if (e == 'x' && i + 1 < line.size()) {
                         c = static_cast<char>(strtoul(line.substr(i, 2).c_str(), nullptr, 16));
                         i += 2;
                     } else c = e;
@@ -365,8 +367,9 @@ void WaitProcess(const std::string& name, double timeoutMs)
     if (ended) {
         // ms: how long this wait took (0 when the process had already ended); life: since its start.
         double waited = process.exitMs > begin ? process.exitMs - begin : 0.0;
-        Line("exit %s code=%lu ms=%.0f life=%.0f windows=%d classes=%s", name.c_str(),
-             static_cast<unsigned long>(process.exitCode), waited, process.exitMs - process.startMs, count,
+        Line("exit %s code=%lu ms=%.0f life=%.0f tick=%lu windows=%d classes=%s", name.c_str(),
+             static_cast<unsigned long>(process.exitCode), waited, process.exitMs - process.startMs,
+             static_cast<unsigned long>(process.exitTick), count,
              SeenClasses(process).c_str());
     } else {
         Line("running %s ms=%.0f windows=%d classes=%s", name.c_str(), NowMs() - begin, count,
@@ -374,9 +377,10 @@ void WaitProcess(const std::string& name, double timeoutMs)
     }
 }
 
-HWND CreateHarnessWindow(int width, int height, int x, int y)
+// A popup's client area is exactly its size; an overlapped window's is held to the minimum tracking size.
+HWND CreateHarnessWindow(int width, int height, int x, int y, bool popup)
 {
-    DWORD style = WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN;
+    DWORD style = (popup ? WS_POPUP : WS_OVERLAPPEDWINDOW) | WS_VISIBLE | WS_CLIPCHILDREN;
     RECT frame{0, 0, width, height};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     HWND window = CreateWindowExA(0, HarnessClass, "Kelvo harness", style, x, y, frame.right - frame.left,
@@ -429,14 +433,15 @@ bool Execute(const std::vector<std::string>& words)
     if (command == "window" && n >= 4) {
         int x = n >= 6 ? static_cast<int>(Number(words[4])) : 100;
         int y = n >= 6 ? static_cast<int>(Number(words[5])) : 100;
-        HWND window = CreateHarnessWindow(static_cast<int>(Number(words[2])), static_cast<int>(Number(words[3])), x, y);
+        HWND window = CreateHarnessWindow(static_cast<int>(Number(words[2])), static_cast<int>(Number(words[3])), x, y,
+                                          n >= 7 && words[6] == "popup");
         if (!window) {
             Line("error window %lu", GetLastError());
             return true;
         }
         namedWindows[words[1]] = window;
         windowEvents[window] = WindowEvents();
-        PumpUntil(50, [] { return false; });
+        PumpUntil(2000, [&] { return GetForegroundWindow() == window; });
         Line("window %s %s", words[1].c_str(), Describe(window).c_str());
     } else if (command == "destroy" && n >= 2) {
         HWND window = WindowArgument(words[1]);
@@ -445,13 +450,8 @@ bool Execute(const std::vector<std::string>& words)
         HWND window = WindowArgument(words[1]);
         SetForegroundWindow(window);
         SetActiveWindow(window);
-        PumpUntil(100, [] { return false; });
-        HWND foreground = GetForegroundWindow();
-        Line("foreground %llu", HandleValue(foreground));
-    } else if (command == "foreground") {
-        HWND foreground = GetForegroundWindow();
-        if (foreground) Line("foreground %s", Describe(foreground).c_str());
-        else Line("foreground hwnd=0");
+        PumpUntil(2000, [&] { return GetForegroundWindow() == window; });
+        Line("foreground %llu", HandleValue(GetForegroundWindow()));
     } else if ((command == "start" || command == "startw") && n >= 3) {
         StartProcess(words[1], words[2], n >= 4 ? Substitute(words[3]) : std::string(), command == "startw");
     } else if (command == "wait" && n >= 3) {
@@ -519,7 +519,8 @@ bool Execute(const std::vector<std::string>& words)
         Line("%s ms=%.0f destroyed=%d", gone ? "gone" : "alive", NowMs() - begin, IsWindow(window) ? 0 : 1);
     } else if ((command == "send" || command == "post") && n >= 5) {
         HWND window = WindowArgument(words[1]);
-        UINT message = static_cast<UINT>(Number(words[2]));
+        UINT message = isdigit(static_cast<unsigned char>(words[2][0])) ? static_cast<UINT>(Number(words[2]))
+                                                                       : RegisterWindowMessageA(words[2].c_str());
         WPARAM wParam = static_cast<WPARAM>(words[3].size() && !isdigit(static_cast<unsigned char>(words[3][0]))
                                                 ? HandleValue(WindowArgument(words[3]))
                                                 : Number(words[3]));
@@ -546,7 +547,7 @@ bool Execute(const std::vector<std::string>& words)
         Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
     } else if (command == "events" && n >= 2) {
         HWND window = WindowArgument(words[1]);
-        PumpUntil(50, [] { return false; });
+        DispatchPending();
         const WindowEvents& events = windowEvents[window];
         Line("events help=%d help_wparam=%llu contextmenu=%d contextmenu_wparam=%llu contextmenu_lparam=%llu",
              events.helpCount, events.helpWParam, events.contextMenuCount, events.contextMenuWParam,

@@ -3,7 +3,7 @@ notice, the password change and the AutoPlay answer; and the newer family, which
 
 The system's password modules are test-only stand-ins (PASSWORD.CPL with VerifyScreenSavePwd, MPR.DLL
 with PwdChangePasswordA) put beside a copy of kelvo.scr. They log every call and answer as the
-environment tells them. kelvo.scr runs under kelvo-older-probe, which reports the full 32-bit exit code
+environment tells them. kelvo.scr runs under kelvo-harness run, which reports the full 32-bit exit code
 and the tick count of the end; Wine's relay trace of the run (a few calls and the window procedures)
 has time stamps on the same tick count. Logs and traces are kept in the test's artifacts folder.
 """
@@ -89,6 +89,7 @@ class Family:
             prefix, registry, harness, display, artifacts, folder)
         self.modules = os.path.join(build.dir, "older_family")
         self.probe_exe = os.path.join(self.modules, "kelvo-older-probe.exe")
+        self.harness_exe = build.file("kelvo-harness.exe")
         self.copies, self.runs = 0, []
 
     def use(self, name):
@@ -195,12 +196,12 @@ class Copy:
 
 
 class Run:
-    """kelvo.scr started by kelvo-older-probe, its relay trace going to a file."""
+    """kelvo.scr started by kelvo-harness run, its relay trace going to a file."""
 
     def __init__(self, family, exe, tail, env, trace_path):
         self.tail, self.trace_path, self.result = tail, trace_path, None
         self.trace_file = open(trace_path, "w")
-        self.process = subprocess.Popen(["wine", family.probe_exe, "run", exe, tail, "60000"], env=env,
+        self.process = subprocess.Popen(["wine", family.harness_exe, "run", exe, tail, "60000"], env=env,
                                         stdout=subprocess.PIPE, stderr=self.trace_file, start_new_session=True)
         self.lines = Lines(self.process.stdout)
         started = self._line(30)
@@ -222,7 +223,7 @@ class Run:
             line = self._line(ms / 1000)
             if line is None or not line.startswith("exit"):
                 return None
-            self.result = {key: int(value) for key, value in fields(line).items()}
+            self.result = {key: int(fields(line)[key]) for key in ("code", "tick")}
             self.close()
         return self.result
 
@@ -537,15 +538,13 @@ def test_autoplay_query(family, row):
     run, window = family.start_preview(copy) if preview else family.start_full_screen(copy)
     hwnd = int(window["hwnd"])
     gated, ends = family_name == "older" and not preview and password == 1, family_name == "older"
-    message = family.probe("message", "QueryCancelAutoPlay")["message"]
     before = len(run.trace().lines)
-    reply = family.harness.command("send", hwnd, message, 0, 0)
+    reply = family.harness.command("send", hwnd, "QueryCancelAutoPlay", 0, 0)
     assert reply[-1].startswith("result 1 "), "the AutoPlay query was not delivered: %s" % reply
     assert int(fields(reply[-1])["value"]) == int(gated), "the AutoPlay query's answer"
     if ends:
-        # Wine's relay names a registered message by its name.
-        query = run.wait_trace("the query", lambda t: [m for m in t.messages(hwnd, since=before)
-                                                      if m[2] in ('"QueryCancelAutoPlay"', "%04x" % int(message))])
+        # Wine's relay names a registered message by its name, quoted.
+        query = run.wait_trace("the query", lambda t: t.messages(hwnd, ('"QueryCancelAutoPlay"',), before))
         check_ends_within_a_second(family, run, hwnd, query[0][1], "the AutoPlay query")
     else:
         gone, _ = family.harness.wait_gone(hwnd, 1500)

@@ -1,6 +1,7 @@
 """kelvo.scr full screen, as a preview and as its settings dialog on a desktop with a window manager:
 what it shows, what ends it and how fast, what its command tail and settings file make it do."""
 
+import json
 import os
 import time
 
@@ -225,12 +226,6 @@ def profile_cases():
 PROFILE_CASES = profile_cases()
 
 
-def probe_readings(text):
-    """A profile probe's output: {file number: (wait, komakasa, colmode)}."""
-    return {int(words[1]): tuple(int(w.split("=")[1]) for w in words[2:])
-            for words in map(str.split, text.splitlines()) if len(words) == 5 and words[0] == "file"}
-
-
 @pytest.fixture(scope="session")
 def profile_readings(tmp_path_factory, prefix64):
     """readings(build) -> {case: Wine's reading}, the probe run once on all the files."""
@@ -246,8 +241,9 @@ def profile_readings(tmp_path_factory, prefix64):
     def read(build):
         if build.name not in readings:
             prefix64.set_locale("default")
-            wine = probe_readings(prefix64.run(["wine", build.file("kelvo-profile-probe.exe")]
-                                               + [windows_path(p) for p in paths]))
+            out = prefix64.run(["wine", build.file("kelvo-dialog-probe.exe"), "profile"] + list(map(windows_path, paths)))
+            wine = {r["file"]: (r["wait"], r["komakasa"], r["colmode"])
+                    for r in (json.loads(line) for line in out.splitlines() if line.startswith("{"))}
             readings[build.name] = {name: wine.get(i) for i, name in enumerate(PROFILE_CASES, 1)}
         return readings[build.name]
     return read

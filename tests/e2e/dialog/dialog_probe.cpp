@@ -9,6 +9,8 @@
 //   kelvo-dialog-probe state <dialog>     a running dialog (handle in decimal) seen from outside:
 //                                         owner, controls, scroll bar, label, field, list items
 //                                         (through the wide interface) and the focus
+//   kelvo-dialog-probe profile <path>...  what GetPrivateProfileIntW reads from each settings file, key
+//                                         by key as the saver asks for them (paths in plain ASCII)
 //   kelvo-dialog-probe measure <path> [id utf8-hex]...
 //                                         dialog 2003 made hidden in this process from kelvo.scr:
 //                                         the font it got, and for every text (the template's and
@@ -313,12 +315,26 @@ int MeasureTexts(const char* path, int extraCount, char** extras)
 
 }  // namespace
 
+int Profiles(int count, char** paths)
+{
+    for (int i = 0; i < count; i++) {
+        std::wstring file(paths[i], paths[i] + strlen(paths[i]));
+        printf("{\"what\":\"profile\",\"file\":%d,\"wait\":%d,\"komakasa\":%d,\"colmode\":%d}\n", i + 1,
+               static_cast<int>(GetPrivateProfileIntW(L"TestScreenSaver", L"wait", 40, file.c_str())),
+               static_cast<int>(GetPrivateProfileIntW(L"TestScreenSaver", L"komakasa", 8, file.c_str())),
+               static_cast<int>(GetPrivateProfileIntW(L"TestScreenSaver", L"colmode", 0, file.c_str())));
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc >= 3 && strcmp(argv[1], "resources") == 0) return Resources(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "state") == 0)
         return State(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(strtoull(argv[2], nullptr, 0))));
     if (argc >= 3 && strcmp(argv[1], "measure") == 0) return MeasureTexts(argv[2], argc - 3, argv + 3);
-    fprintf(stderr, "usage: kelvo-dialog-probe resources <path> | state <dialog> | measure <path> [id utf8-hex]...\n");
+    if (argc >= 2 && strcmp(argv[1], "profile") == 0) return Profiles(argc - 2, argv + 2);
+    fprintf(stderr, "usage: kelvo-dialog-probe resources <path> | state <dialog> | profile <path>... | measure <path> "
+                    "[id utf8-hex]...\n");
     return 2;
 }

@@ -75,6 +75,13 @@ class Dialog:
         state["field"] = state["controls"][KOMAKASA_EDIT]["text"]
         return state
 
+    def state_after(self, what, expected, read):
+        """The state once read(state) gives what is expected: keys reach the dialog in their own time."""
+        def seen():
+            state = self.state()
+            return state if read(state) == expected else Not(repr(read(state)))
+        return wait_until("%s: %r" % (what, expected), seen)
+
     def send(self, message, wparam, lparam=0):
         """The dialog's answer to a message."""
         words = self.harness.command("send", self.hwnd, message, wparam, lparam)[-1].split()
@@ -199,11 +206,10 @@ def test_opening_shows_the_file_owned_by_the_window(harness, owner, open_dialog,
 def test_tab_and_shift_tab_follow_the_screen_from_top_to_bottom(display, open_dialog, locale):
     dialog = open_dialog()
     dialog.activate()
-    walked = []
-    for key in ["Tab"] * 5 + ["shift+Tab"] * 5:
+    for step, (key, focus) in enumerate(zip(["Tab"] * 5 + ["shift+Tab"] * 5,
+                                            TAB_ORDER[1:] + TAB_ORDER[:1] + TAB_ORDER[::-1])):
         display.key(key)
-        walked.append(dialog.state()["dialog"]["focus"])
-    assert walked == TAB_ORDER[1:] + TAB_ORDER[:1] + TAB_ORDER[::-1]
+        dialog.state_after("the focus after key %d, %s" % (step + 1, key), focus, lambda s: s["dialog"]["focus"])
 
 
 def test_scroll_messages_and_the_right_key_move_thumb_and_label_and_ok_saves(display, open_dialog):
@@ -224,8 +230,7 @@ def test_scroll_messages_and_the_right_key_move_thumb_and_label_and_ok_saves(dis
     # The keyboard reaches the scroll bar, the next stop after the list: Right is a line step.
     dialog.activate()
     display.key("Tab", "Right")
-    state = dialog.state()
-    assert (state["thumb"], state["label"]) == (88, " 88")
+    dialog.state_after("Tab, Right", (88, " 88"), lambda s: (s["thumb"], s["label"]))
     dialog.post(WM_COMMAND, IDOK)
     assert dialog.end() == 1
     assert dialog.file() == EARLIER.format(8, 88, 0).encode()
@@ -241,8 +246,8 @@ def type_100_and_choose_random(dialog):
     dialog.display.key("Tab", "Tab")
     dialog.display.xdotool("type", "--delay", "50", "100")
     dialog.display.key("Tab", "Tab", "Tab", "Down", "Down")
-    state = dialog.state()
-    assert (state["field"], state["list"]["selected"], state["dialog"]["focus"]) == ("100", 2, COLOUR_LIST)
+    dialog.state_after("typed 100, chose random", ("100", 2, COLOUR_LIST),
+                       lambda s: (s["field"], s["list"]["selected"], s["dialog"]["focus"]))
     dialog.display.key("Return")
 
 

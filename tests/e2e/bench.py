@@ -511,9 +511,9 @@ class Harness:
         self.start(name, exe, tail)
         return self.wait(name, ms)
 
-    def window(self, name, width, height, x=100, y=100, popup=False):
+    def window(self, name, width, height, x=100, y=100):
         """A harness window with a client area of width x height, made foreground; returns its fields."""
-        return self.one("window", name, width, height, x, y, *(["popup"] if popup else []))[1]
+        return self.one("window", name, width, height, x, y)[1]
 
     def wait_window(self, name, class_name, ms):
         head, values = self.one("waitwindow", name, quote(class_name), int(ms), timeout=ms / 1000 + 30)

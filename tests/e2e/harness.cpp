@@ -13,7 +13,7 @@
 //
 // Commands (WINDOW: a harness window's name, "desktop", or a handle in decimal; PROCESS: a name
 // given at start; in a tail, %NAME% becomes that window's handle in decimal):
-//   window NAME W H [X Y [popup]]  a top-level window with a client area of W x H, made foreground
+//   window NAME W H [X Y]        a top-level window with a client area of W x H, made foreground
 //   destroy WINDOW | activate WINDOW (until it is in front, at most 2 s) | describe WINDOW
 //   start PROCESS EXE TAIL       CreateProcess with the command line "EXE" TAIL
 //   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
@@ -377,10 +377,9 @@ void WaitProcess(const std::string& name, double timeoutMs)
     }
 }
 
-// A popup's client area is exactly its size; an overlapped window's is held to the minimum tracking size.
-HWND CreateHarnessWindow(int width, int height, int x, int y, bool popup)
+HWND CreateHarnessWindow(int width, int height, int x, int y)
 {
-    DWORD style = (popup ? WS_POPUP : WS_OVERLAPPEDWINDOW) | WS_VISIBLE | WS_CLIPCHILDREN;
+    DWORD style = WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN;
     RECT frame{0, 0, width, height};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     HWND window = CreateWindowExA(0, HarnessClass, "Kelvo harness", style, x, y, frame.right - frame.left,
@@ -433,8 +432,7 @@ bool Execute(const std::vector<std::string>& words)
     if (command == "window" && n >= 4) {
         int x = n >= 6 ? static_cast<int>(Number(words[4])) : 100;
         int y = n >= 6 ? static_cast<int>(Number(words[5])) : 100;
-        HWND window = CreateHarnessWindow(static_cast<int>(Number(words[2])), static_cast<int>(Number(words[3])), x, y,
-                                          n >= 7 && words[6] == "popup");
+        HWND window = CreateHarnessWindow(static_cast<int>(Number(words[2])), static_cast<int>(Number(words[3])), x, y);
         if (!window) {
             Line("error window %lu", GetLastError());
             return true;

@@ -13,7 +13,6 @@ import os
 import random
 import subprocess
 import time
-import types
 
 import pytest
 
@@ -153,16 +152,43 @@ def test_random_tails_exit_as_the_parse_predicts(display, harness, folder, count
 
 # ---------------------------------------------------------------- preview parents
 
+class Parent:
+    """A popup window of an exact client size in a process of its own, as a preview parent (an
+    overlapped window would be held to the minimum tracking size)."""
+
+    def __init__(self, prefix, build, width, height):
+        self.process = subprocess.Popen(["wine", build.file(HELPER), "parent", str(width), str(height)],
+                                        env=prefix.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            line = bench.Lines(self.process.stdout).next(30)
+        except TimeoutError:
+            line = "nothing within 30 s"
+        assert line and line.startswith("parent "), "the parent window was not made: %r" % line
+        self.hwnd, self.client = fields(line)["hwnd"], fields(line)["client"]
+
+    def destroy(self):
+        self.process.stdin.write(b"destroy\n")
+        self.process.stdin.flush()
+
+    def close(self):
+        try:
+            self.process.stdin.close()
+            self.process.wait(timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            bench.end_group(self.process)
+
+
 @pytest.fixture
-def parent(harness):
-    """parent(width, height): a popup harness window of exactly that client area, as a preview parent
-    (an overlapped window would be held to the minimum tracking size); .hwnd, .client, .destroy()."""
+def parent(prefix, build):
+    made = []
+
     def make(width, height):
-        name = "parent%d" % len(harness.made)
-        made = harness.window(name, width, height, popup=True)
-        return types.SimpleNamespace(hwnd=made["hwnd"], client=made["client"],
-                                     destroy=lambda: harness.command("destroy", name))
-    return make
+        made.append(Parent(prefix, build, width, height))
+        return made[-1]
+    yield make
+    for window in made:
+        window.close()
 
 
 @pytest.mark.parametrize("side", [0, 1, 15], ids=lambda side: "%dpx" % side)

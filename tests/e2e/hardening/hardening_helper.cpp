@@ -10,6 +10,11 @@
 //   kelvo-hardening-helper selftest
 //       Creates 100 brushes in its own process and prints the table count before and after, to
 //       show that the count sees GDI objects at all.
+//   kelvo-hardening-helper parent <width> <height>
+//       A popup window with a client area of exactly that size (an overlapped window would be
+//       held to the minimum tracking size), for a preview parent. Prints "parent hwnd=<n>
+//       client=<w>,<h>", then pumps its messages until a line "destroy" on standard input
+//       destroys it (prints "destroyed") or the input ends.
 
 #include <windows.h>
 #include <psapi.h>
@@ -111,6 +116,75 @@ int SelfTest()
     return 0;
 }
 
+// ---------------------------------------------------------------- a preview parent
+
+constexpr UINT DestroyRequest = WM_APP + 1;
+const char ParentClass[] = "KelvoHardeningParent";
+HWND parentWindow;
+
+LRESULT CALLBACK ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case DestroyRequest:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+DWORD WINAPI ReadCommands(void*)
+{
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[256];
+    DWORD got = 0;
+    std::vector<char> pending;
+    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        pending.insert(pending.end(), buffer, buffer + got);
+        for (size_t end = 0; end < pending.size(); ++end) {
+            if (pending[end] != '\n') continue;
+            if (std::strncmp(pending.data(), "destroy", 7) == 0) PostMessageA(parentWindow, DestroyRequest, 0, 0);
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(end) + 1);
+            end = static_cast<size_t>(-1);
+        }
+    }
+    PostMessageA(parentWindow, DestroyRequest, 0, 0);
+    return 0;
+}
+
+int Parent(int width, int height)
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = ParentProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    windowClass.lpszClassName = ParentClass;
+    RegisterClassA(&windowClass);
+    parentWindow = CreateWindowExA(0, ParentClass, "Kelvo preview parent", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN,
+                                   100, 100, width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (parentWindow == nullptr) {
+        std::printf("error window %lu\n", GetLastError());
+        return 1;
+    }
+    RECT client{};
+    GetClientRect(parentWindow, &client);
+    std::printf("parent hwnd=%llu client=%ld,%ld\n",
+                static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(parentWindow)), client.right,
+                client.bottom);
+    std::fflush(stdout);
+    CreateThread(nullptr, 0, ReadCommands, nullptr, 0, nullptr);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    std::printf("destroyed\n");
+    std::fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -119,6 +193,7 @@ int main(int argc, char** argv)
         return Watch(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 0)),
                      static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)), std::atoi(argv[4]));
     if (argc >= 2 && std::strcmp(argv[1], "selftest") == 0) return SelfTest();
-    std::printf("usage: kelvo-hardening-helper watch <pid> <interval-ms> <count> | selftest\n");
+    if (argc >= 4 && std::strcmp(argv[1], "parent") == 0) return Parent(std::atoi(argv[2]), std::atoi(argv[3]));
+    std::printf("usage: kelvo-hardening-helper watch <pid> <interval-ms> <count> | selftest | parent <w> <h>\n");
     return 2;
 }

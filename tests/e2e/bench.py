@@ -25,6 +25,13 @@ IDOK, IDCANCEL = 1, 2
 # The settings dialog's controls.
 KOMAKASA_EDIT, WAIT_SCROLL_BAR, WAIT_LABEL, COLOUR_LIST = 1002, 1003, 1004, 1005
 
+# Another program taking the foreground: a Windows one through the system, an X one through the
+# window manager, as a user switching with the task bar or Alt+Tab would.
+FOREGROUND_TAKERS = {
+    "windows-program-in-front": lambda display, harness, x_window: harness.command("activate", "other"),
+    "x-program-in-front": lambda display, harness, x_window: display.xdotool("windowactivate", x_window),
+}
+
 # Locale ids as tests name them, and the LANG each runs Wine in (None: the caller's own).
 LOCALES = {"default": None, "ja": "ja_JP.UTF-8"}
 
@@ -196,17 +203,15 @@ class Display:
     def _start_window_manager(self):
         self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(), stdout=self._log("openbox"),
                                    stderr=subprocess.STDOUT, start_new_session=True)
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            if self.window_manager() == "Openbox":
-                return
-            if self.wm.poll() is not None:
-                break
-            time.sleep(0.1)
-        name = self.window_manager()
-        self.close()
-        raise RuntimeError("openbox does not manage display %s (the window manager found: %s; see %s)"
-                           % (self.name, name, os.path.join(self.folder, "openbox.log")))
+        def managing():
+            found = self.window_manager()
+            return found == "Openbox" or Not("openbox ended" if self.wm.poll() is not None else "found: %s" % found)
+        try:
+            wait_until("openbox managing %s (see %s)" % (self.name, os.path.join(self.folder, "openbox.log")), managing,
+                       20)
+        except Failure:
+            self.close()
+            raise
 
     def window_manager(self):
         """The name of the window manager that the root window names as running, or None."""
@@ -345,11 +350,9 @@ class Picture:
 
     def __init__(self, path):
         self.path = path
-        size = subprocess.run([CONVERT, path, "-format", "%w %h", "info:"], stdout=subprocess.PIPE,
-                              check=True).stdout.decode().split()
-        self.width, self.height = int(size[0]), int(size[1])
-        self.data = subprocess.run([CONVERT, path, "-depth", "8", "rgb:-"], stdout=subprocess.PIPE,
-                                   check=True).stdout
+        ppm = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"], stdout=subprocess.PIPE, check=True).stdout
+        _, size, _, self.data = ppm.split(b"\n", 3)  # "P6", "width height", "255", then the RGB bytes
+        self.width, self.height = map(int, size.split())
 
     def pixel(self, x, y):
         i = (y * self.width + x) * 3
@@ -470,19 +473,19 @@ class Harness:
     def command(self, *words, timeout=60):
         words = [str(w) for w in words]
         line = " ".join(words)
-        if words[0] in ("start", "startw"):
-            self.started.add(words[1])
-        elif words[0] == "window":
-            self.made.add(words[1])
+        check(not self.lost, "the harness lost track of its replies before %r" % line)
         self.transcript.append("> " + line)
         self.process.stdin.write((line + "\n").encode("latin-1"))
         self.process.stdin.flush()
-        check(not self.lost, "the harness lost track of its replies before %r" % line)
         reply = self._reply(timeout, line)
         self.transcript.extend("< " + r for r in reply)
         for r in reply:
             if r.startswith("error"):
                 raise Failure("harness: %s -> %s" % (line, r))
+        if words[0] in ("start", "startw"):
+            self.started.add(words[1])
+        elif words[0] == "window":
+            self.made.add(words[1])
         return reply
 
     def one(self, *words, timeout=60):

@@ -198,24 +198,22 @@ def _x86(report):
     return "x86" in params or "setup-on-32-bit-windows" in report.nodeid
 
 
-# Outside pytest's own: these lines come after its short summary and before its last line.
+# After pytest's own summary, before its last line: what the run says about the 32-bit build.
 @pytest.hookimpl(hookwrapper=True, tryfirst=True)
 def pytest_terminal_summary(terminalreporter):
     yield
     reports = [r for kind in ("passed", "failed", "error", "skipped") for r in terminalreporter.stats.get(kind, [])
                if getattr(r, "nodeid", None) and _x86(r) and (r.when == "call" or not r.passed)]
-    ran = {r.nodeid for r in reports if not r.skipped}
-    skipped = {}
+    ran, skipped = {r.nodeid for r in reports if r.when == "call" and not r.skipped}, {}
     for r in reports:
         if r.skipped and r.nodeid not in ran:
             reason = r.longrepr[2] if isinstance(r.longrepr, tuple) else str(r.longrepr)
             skipped.setdefault(reason.replace("Skipped: ", "", 1), set()).add(r.nodeid)
-    writer = terminalreporter
-    writer.write_sep("=", "x86 (32-bit) build", bold=True)
-    writer.write_line("x86 cases: %d ran, %d skipped" % (len(ran), sum(map(len, skipped.values()))),
-                      bold=True, green=bool(ran), yellow=not ran)
+    count = sum(map(len, skipped.values()))
+    terminalreporter.write_sep("=", "x86 (32-bit) build", bold=True)
+    terminalreporter.write_line("x86 cases: %d ran, %d skipped" % (len(ran), count), bold=True, yellow=count > 0)
     for reason, ids in sorted(skipped.items()):
-        writer.write_line("  %d skipped: %s" % (len(ids), reason), yellow=True)
-    if len(ran) < sum(map(len, skipped.values())):
-        writer.write_line("MOST x86 CASES DID NOT RUN: this run says little about the 32-bit build", yellow=True,
-                          bold=True)
+        terminalreporter.write_line("  %d skipped: %s" % (len(ids), reason), yellow=True)
+    if len(ran) < count:
+        terminalreporter.write_line("MOST x86 CASES DID NOT RUN: this run says little about the 32-bit build",
+                                    yellow=True, bold=True)

@@ -2,6 +2,7 @@
 //
 //   kelvo-harness run <exe> <tail> [timeout-ms]   start "<exe>" <tail>, wait, print "exit ..." as wait
 //                                                 does (ending it after the time, "running")
+//   kelvo-harness version                         what GetVersionExA reports, "platform=1" for the older family
 //   kelvo-harness serve                           read commands from standard input, one per line
 //
 // In serve mode the harness owns windows (preview parents, dialog owners) and keeps pumping their
@@ -18,7 +19,7 @@
 //   start PROCESS EXE TAIL       CreateProcess with the command line "EXE" TAIL
 //   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
 //   wait PROCESS MS              its exit code as a 32-bit unsigned number, and the windows it made
-//   kill PROCESS
+//   kill PROCESS | kill PID      (PID: a process the harness did not start)
 //   waitwindow PROCESS CLASS MS  a visible top-level window of the process ("*": any class), with
 //                                "life" the time from the process's start to the window seen
 //   waitchild WINDOW CLASS MS    a visible child of the window
@@ -28,6 +29,7 @@
 //   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM (MSG: a number or the name of a
 //                                registered message) | help WINDOW
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
+//   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick
 //   acp | quit                   the code pages; the end
 // A window is described with its X window ("x", 0 while it has none): Wine's X driver keeps it in
 // a window property.
@@ -40,7 +42,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -457,6 +458,12 @@ bool Execute(const std::vector<std::string>& words)
     } else if (command == "kill" && n >= 2) {
         auto found = processes.find(words[1]);
         if (found != processes.end() && !found->second.finished) TerminateProcess(found->second.info.hProcess, 9999);
+        DWORD id = static_cast<DWORD>(Number(words[1]));
+        HANDLE other = found == processes.end() ? OpenProcess(PROCESS_TERMINATE, FALSE, id) : nullptr;
+        if (other) {
+            TerminateProcess(other, 9999);
+            CloseHandle(other);
+        }
         Line("killed %s", words[1].c_str());
     } else if (command == "waitwindow" && n >= 4) {
         // waitwindow PROCESS CLASS MS: a visible top-level window of that class ("*": any) of the process.
@@ -550,6 +557,12 @@ bool Execute(const std::vector<std::string>& words)
         Line("events help=%d help_wparam=%llu contextmenu=%d contextmenu_wparam=%llu contextmenu_lparam=%llu",
              events.helpCount, events.helpWParam, events.contextMenuCount, events.contextMenuWParam,
              events.contextMenuLParam);
+    } else if (command == "cursor") {
+        CURSORINFO info{};
+        info.cbSize = sizeof info;
+        GetCursorInfo(&info);
+        Line("cursor handle=%llu showing=%d tick=%lu", HandleValue(info.hCursor), (info.flags & CURSOR_SHOWING) ? 1 : 0,
+             GetTickCount());
     } else if (command == "acp") {
         Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
     } else {
@@ -641,6 +654,14 @@ int main(int argc, char** argv)
         if (!process.finished) TerminateProcess(process.info.hProcess, 9999);
         return 0;
     }
-    Line("usage: kelvo-harness serve | run <exe> <tail> [timeout-ms]");
+    if (argc >= 2 && strcmp(argv[1], "version") == 0) {
+        OSVERSIONINFOA version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        GetVersionExA(&version);
+        Line("version platform=%lu major=%lu minor=%lu", version.dwPlatformId, version.dwMajorVersion,
+             version.dwMinorVersion);
+        return 0;
+    }
+    Line("usage: kelvo-harness serve | run <exe> <tail> [timeout-ms] | version");
     return 2;
 }

@@ -72,49 +72,34 @@ def handle(number):
     return number | (0xFFFFFFFF00000000 if number >> 31 else 0)  # the program sign-extends it
 
 
-def names_a_window(harness, number):
-    return harness.one("describe", handle(number))[0] == "window"
-
-
 def end_with_key(screen, harness, name, window):
     screen.wait_keyboard(harness, window)
     screen.key("space")
     return harness.wait(name, 10000)
 
 
-def ended_as_predicted(harness, display, name, exe, tail):
-    """Runs a tail that picks a mode and ends it as a user would; returns what went wrong, or None."""
-    prediction = predict(tail)
-    try:
-        if prediction[0] == "settings":
-            code, expected = harness.end_dialog(name, harness.open_dialog(name, exe, tail.decode("latin-1")),
-                                                IDCANCEL), IDCANCEL
-        else:
-            harness.start(name, exe, tail.decode("latin-1"))
-    except Failure as failure:
-        return str(failure)
-    if prediction[0] == "preview":
+def end_as_a_user_would(harness, display, name, exe, tail):
+    """Runs a tail that picks a mode and ends it as a user would; returns its exit code (None for a
+    preview, which is ended by force once it runs)."""
+    mode = predict(tail)
+    if mode[0] == "settings":
+        return harness.end_dialog(name, harness.open_dialog(name, exe, tail.decode("latin-1")), IDCANCEL)
+    harness.start(name, exe, tail.decode("latin-1"))
+    if mode[0] == "preview":
         # Wine matches a handle with a zero high word to a window of any generation, so the number can
         # name another program's window: the preview then runs there until that window goes, which
-        # the harness cannot bring about, so it is ended by force once it is seen running there.
+        # the harness cannot bring about.
         def runs_there():
-            if harness.wait(name, 0) is not None:
-                return Not("it ended: %s" % harness.wait(name, 0))
-            return any("class=%s " % SAVER_CLASS in line for line in harness.command("children", handle(prediction[1])))
-        try:
-            bench.wait_until("a preview in window %d" % prediction[1], runs_there, 15)
-            return None
-        except Failure as failure:
-            return str(failure)
-    if prediction[0] == "saver":
-        window = harness.wait_window(name, SAVER_CLASS, 15000)
-        if window is None:
-            return "no saver window"
-        ended, expected = end_with_key(display, harness, name, window), 0
-        if ended is None:
-            return "still runs after a key"
-        code = ended["code"]
-    return None if code == expected else "exit %d, the parse predicts %d" % (code, expected)
+            ended = harness.wait(name, 0)
+            return Not("it ended: %s" % ended) if ended else any(
+                "class=%s " % SAVER_CLASS in line for line in harness.command("children", handle(mode[1])))
+        bench.wait_until("a preview in window %d" % mode[1], runs_there, 15)
+        return None
+    window = harness.wait_window(name, SAVER_CLASS, 15000)
+    bench.check(window is not None, "no saver window")
+    ended = end_with_key(display, harness, name, window)
+    bench.check(ended is not None, "still runs after a key")
+    return ended["code"]
 
 
 @pytest.mark.parametrize("count", [40, pytest.param(400, marks=[pytest.mark.slow, pytest.mark.extended])])
@@ -124,16 +109,19 @@ def test_random_tails_exit_as_the_parse_predicts(display, harness, folder, count
     failures, refused, counts = [], [], {}
     for number, tail in enumerate(tails):
         kind = predict(tail)
-        if kind[0] == "preview" and not names_a_window(harness, kind[1]):
+        if kind[0] == "preview" and harness.one("describe", handle(kind[1]))[0] != "window":
             kind = ("refused",)
         counts[kind[0]] = counts.get(kind[0], 0) + 1
         if kind[0] == "refused":
             refused.append((number, tail))
             continue
-        fault = ended_as_predicted(harness, display, "t%d" % number, exe, tail)
+        try:
+            code, expected = end_as_a_user_would(harness, display, "t%d" % number, exe, tail), {
+                "settings": IDCANCEL, "saver": 0, "preview": None}[kind[0]]
+            bench.check(code == expected, "exit %s, the parse predicts %s" % (code, expected))
+        except Failure as failure:
+            failures.append("%s: %s" % (tail.hex() or "(empty)", failure))
         harness.reset()
-        if fault:
-            failures.append("%s: %s" % (tail.hex() or "(empty)", fault))
     # The refused tails run eight at a time: none may make a window or take long.
     for first in range(0, len(refused), 8):
         batch = refused[first:first + 8]

@@ -15,6 +15,7 @@ import subprocess
 
 import pytest
 
+import bench
 from bench import (REFUSED, SAVER_CLASS, WM_CLOSE, Lines, Not, fields, new_frame, quote, unix_path, wait_until,
                    windows_path)
 
@@ -76,19 +77,13 @@ def older(family):
     return family.use("older")
 
 
-@pytest.fixture
-def newer(family):
-    return family.use("newer")
-
-
 class Family:
-    """What a case of either family uses: the probe, copies of kelvo.scr with stand-ins, runs."""
+    """What a case of either family uses: copies of kelvo.scr with stand-ins, runs."""
 
     def __init__(self, build, prefix, registry, harness, display, artifacts, folder):
         self.prefix, self.registry, self.harness, self.display, self.artifacts, self.folder = (
             prefix, registry, harness, display, artifacts, folder)
         self.modules = os.path.join(build.dir, "older_family")
-        self.probe_exe = os.path.join(self.modules, "kelvo-older-probe.exe")
         self.harness_exe = build.file("kelvo-harness.exe")
         self.copies, self.runs = 0, []
 
@@ -100,11 +95,9 @@ class Family:
         """ScreenSaveUsePassword as a REG_DWORD, or no such value for None."""
         self.registry(DESKTOP, "ScreenSaveUsePassword", value)
 
-    def probe(self, *words):
-        out = self.prefix.run(["wine", self.probe_exe] + [str(w) for w in words])
-        lines = [l for l in out.splitlines() if l.strip() and not l.startswith(("wine:", "fixme:", "err:"))]
-        assert lines, "kelvo-older-probe %s said nothing" % " ".join(map(str, words))
-        return fields(lines[-1])
+    def platform(self):
+        """What GetVersionExA tells a program started now."""
+        return fields(self.prefix.run(["wine", self.harness_exe, "version"]).splitlines()[-1])["platform"]
 
     def copy(self, password=None, mpr=None):
         """A copy of kelvo.scr with the stand-ins named (PASSWORD.CPL or MPR.DLL) beside it as
@@ -147,7 +140,7 @@ class Family:
     def abandon(self):
         for run in self.runs:
             if run.running():
-                self.probe("kill", run.pid)
+                self.harness.command("kill", run.pid)
             run.close()
 
 
@@ -177,19 +170,16 @@ class Copy:
         """Ends the verification that waits for it (verify_release=1)."""
         open(self.log_path + ".release", "w").close()
 
-    def environment(self, overrides="", **settings):
-        """The stand-ins' settings (KELVO_<NAME>), their log and DLL overrides added to the prefix's own."""
+    def start(self, tail, overrides="", **settings):
+        """Runs kelvo.scr with the tail, traced; the stand-ins' settings (KELVO_<NAME>), their log and the
+        DLL overrides added to the prefix's own environment."""
         env = {"KELVO_" + key.upper(): str(value) for key, value in settings.items()}
         env["KELVO_STANDIN_LOG"] = windows_path(self.log_path)
         if env.pop("KELVO_VERIFY_RELEASE", None):
             env["KELVO_VERIFY_RELEASE"] = windows_path(self.log_path + ".release")
         env["WINEDLLOVERRIDES"] = self.family.prefix.env()["WINEDLLOVERRIDES"] + (";" + overrides if overrides else "")
-        return self.family.prefix.env(**env)
-
-    def start(self, tail, overrides="", **settings):
-        env = self.environment(overrides, **settings)
         env["WINEDEBUG"] = "+pid,+timestamp,+relay"
-        run = Run(self.family, self.exe, tail, env,
+        run = Run(self.family, self.exe, tail, self.family.prefix.env(**env),
                   os.path.join(self.family.artifacts, "%d-trace.txt" % (len(self.family.runs) + 1)))
         self.family.runs.append(run)
         return run
@@ -205,7 +195,7 @@ class Run:
                                         stdout=subprocess.PIPE, stderr=self.trace_file, start_new_session=True)
         self.lines = Lines(self.process.stdout)
         started = self._line(30)
-        assert started and started.startswith("started"), "the probe did not start kelvo.scr %s: %s" % (tail, started)
+        assert started and started.startswith("started"), "the harness did not start kelvo.scr %s: %s" % (tail, started)
         self.pid = int(fields(started)["pid"])
 
     def _line(self, seconds):
@@ -223,7 +213,7 @@ class Run:
             line = self._line(ms / 1000)
             if line is None or not line.startswith("exit"):
                 return None
-            self.result = {key: int(fields(line)[key]) for key in ("code", "tick")}
+            self.result = {key: int(fields(line)[key]) for key in ("code", "tick", "windows")}
             self.close()
         return self.result
 
@@ -360,7 +350,7 @@ def black_share(pixels):
 
 @pytest.mark.parametrize("name, platform", [("older", 1), ("newer", 2)])
 def test_probe_sees_family(family, name, platform):
-    assert family.use(name).probe("version")["platform"] == str(platform)
+    assert family.use(name).platform() == str(platform)
 
 
 def test_refusal_keeps_saver_drops_input_for_200ms_then_acceptance_ends_it(older, display, screenshot):
@@ -382,7 +372,7 @@ def test_refusal_keeps_saver_drops_input_for_200ms_then_acceptance_ends_it(older
 
     # Two quick keys while it asks; the stand-in shows the pointer meanwhile, as a password dialog would.
     display.key("space", "space")
-    shown = older.probe("cursor")
+    shown = older.harness.one("cursor")[1]
     assert shown["handle"] != "0", "the stand-in's pointer is not seen during the verification"
     copy.release()
     returns = copy.wait_log("verify-return", 1, 10000)
@@ -395,7 +385,7 @@ def test_refusal_keeps_saver_drops_input_for_200ms_then_acceptance_ends_it(older
     first, second = new_frame(screenshot, "refused")
     assert len(copy.events("verify")) == 1, "the keys right after the refusal asked again"
     assert run.running() and older.alive(hwnd), "a refused verification ended the saver"
-    hidden = older.probe("cursor")
+    hidden = older.harness.one("cursor")[1]
     assert hidden["handle"] == "0", "the cursor is %s after the refusal, not hidden" % hidden["handle"]
     assert min(black_share(first.data), black_share(second.data)) >= 0.6, "not the saver's picture after the refusal"
 
@@ -451,16 +441,11 @@ def test_input_during_verification_posts_no_close(older, display):
     check_notice(trace, loaded=True)
 
 
-# Another program taking the foreground, as in test_saver.py: through the system or the window manager.
-FOREGROUND_TAKERS = {
-    "windows-program-in-front": lambda family, x_window: family.harness.command("activate", "other"),
-    "x-program-in-front": lambda family, x_window: family.display.xdotool("windowactivate", x_window),
-}
 ACTIVATION = ("WM_ACTIVATEAPP", "WM_ACTIVATE", "WM_NCACTIVATE", "WM_KILLFOCUS")
 
 
 @pytest.mark.parametrize("answer", [0, 1], ids=["refused", "accepted"])
-@pytest.mark.parametrize("taker", FOREGROUND_TAKERS)
+@pytest.mark.parametrize("taker", bench.FOREGROUND_TAKERS)
 def test_loss_of_activation_asks_the_gate(older, x_program, screenshot, taker, answer):
     older.password(1)
     copy = older.copy(password="PASSWORD.CPL")
@@ -468,7 +453,7 @@ def test_loss_of_activation_asks_the_gate(older, x_program, screenshot, taker, a
     run, window = older.start_full_screen(copy, verify_answers=answer)
     hwnd = int(window["hwnd"])
     before = len(run.trace().lines)
-    FOREGROUND_TAKERS[taker](older, x_program)
+    bench.FOREGROUND_TAKERS[taker](older.display, older.harness, x_program)
     calls = copy.wait_log("verify", 1, 3000)
     assert len(calls) == 1 and int(calls[0]["hwnd"]) == hwnd, "the loss asked %d verifications" % len(calls)
     # From the saver's hearing of the loss to its asking, by the system's tick count.
@@ -588,13 +573,10 @@ CHANGE_IMPOSSIBLE = {
 
 
 @pytest.mark.parametrize("row", CHANGE_IMPOSSIBLE)
-def test_password_change_impossible_shows_nothing(family, build, row):
+def test_password_change_impossible_shows_nothing(family, row):
     name, module, overrides, code = CHANGE_IMPOSSIBLE[row]
     copy = family.use(name).copy(mpr=module)
-    out = subprocess.run(["wine", build.file("kelvo-harness.exe"), "run", copy.exe, "/a", "20000"],
-                         env=copy.environment(overrides), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                         timeout=60).stdout.decode()
-    ended = [fields(line) for line in out.splitlines() if line.startswith("exit")]
-    assert ended, "/a did not end within 20 s: %s" % out
-    assert (int(ended[0]["code"]), int(ended[0]["windows"])) == (code, 0), ended[0]
+    result = copy.start("/a", overrides).finish(20000)
+    assert result is not None, "/a still runs after 20 s"
+    assert (result["code"], result["windows"]) == (code, 0), result
     assert not copy.log(), "a stand-in was loaded"

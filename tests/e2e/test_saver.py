@@ -44,10 +44,7 @@ ENDINGS = {
     "click": ((), lambda display, harness, x_window: display.click(1)),
     "right-click": ((), lambda display, harness, x_window: display.click(3)),
     "move-5-pixels": (((504, 500), (502, 502), (500, 496)), lambda display, harness, x_window: display.move(500, 495)),
-    # Another program taking the foreground: a Windows one through the system, an X one through the
-    # window manager, as a user switching with the task bar or Alt+Tab would.
-    "windows-program-in-front": ((), lambda display, harness, x_window: harness.command("activate", "other")),
-    "x-program-in-front": ((), lambda display, harness, x_window: display.xdotool("windowactivate", x_window)),
+    **{name: ((), take) for name, take in bench.FOREGROUND_TAKERS.items()},
 }
 
 
@@ -241,7 +238,8 @@ def profile_readings(tmp_path_factory, prefix64):
     def read(build):
         if build.name not in readings:
             prefix64.set_locale("default")
-            out = prefix64.run(["wine", build.file("kelvo-dialog-probe.exe"), "profile"] + list(map(windows_path, paths)))
+            probe = build.file("kelvo-dialog-probe.exe")
+            out = prefix64.run(["wine", probe, "profile"] + list(map(windows_path, paths)))
             wine = {r["file"]: (r["wait"], r["komakasa"], r["colmode"])
                     for r in (json.loads(line) for line in out.splitlines() if line.startswith("{"))}
             readings[build.name] = {name: wine.get(i) for i, name in enumerate(PROFILE_CASES, 1)}

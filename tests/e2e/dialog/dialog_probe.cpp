@@ -139,7 +139,7 @@ int Resources(const char* path)
     int chosen = group.data ? LookupIconIdFromDirectoryEx(static_cast<PBYTE>(const_cast<void*>(group.data)), TRUE, 32, 32,
                                                           LR_DEFAULTCOLOR)
                             : 0;
-    int width = 0, height = 0, bits = 0;
+    int width = 0, height = 0;
     HICON made = icon.data ? CreateIconFromResourceEx(static_cast<PBYTE>(const_cast<void*>(icon.data)), icon.size, TRUE,
                                                       0x00030000, 32, 32, LR_DEFAULTCOLOR)
                            : nullptr;
@@ -150,18 +150,13 @@ int Resources(const char* path)
             GetObjectW(info.hbmMask, sizeof mask, &mask);
             width = mask.bmWidth;
             height = info.hbmColor ? mask.bmHeight : mask.bmHeight / 2;
-            if (info.hbmColor) {
-                BITMAP colour{};
-                GetObjectW(info.hbmColor, sizeof colour, &colour);
-                bits = colour.bmBitsPixel;
-                DeleteObject(info.hbmColor);
-            }
+            if (info.hbmColor) DeleteObject(info.hbmColor);
             DeleteObject(info.hbmMask);
         }
         DestroyIcon(made);
     }
-    printf("{\"what\":\"icon\",\"chosen\":%d,\"made\":%s,\"width\":%d,\"height\":%d,\"bits\":%d}\n", chosen,
-           made ? "true" : "false", width, height, bits);
+    printf("{\"what\":\"icon\",\"chosen\":%d,\"made\":%s,\"width\":%d,\"height\":%d}\n", chosen,
+           made ? "true" : "false", width, height);
     FreeLibrary(module);
     return 0;
 }

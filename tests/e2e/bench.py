@@ -18,6 +18,20 @@ CONVERT = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert
 SCREEN_WIDTH, SCREEN_HEIGHT = 1024, 768
 
 REFUSED = 4294967295  # -1 as the process's 32-bit exit code
+SAVER_CLASS, DIALOG_CLASS = "WindowsScreenSaverClass", "#32770"
+WM_CLOSE, WM_KEYDOWN, WM_CONTEXTMENU, WM_NCHITTEST, WM_COMMAND, WM_SYSCOMMAND = 0x10, 0x100, 0x7B, 0x84, 0x111, 0x112
+WM_HSCROLL, WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN = 0x114, 0x200, 0x201, 0x204
+WM_DISPLAYCHANGE, WM_POWERBROADCAST = 0x7E, 0x218
+IDOK, IDCANCEL = 1, 2
+# The settings dialog's controls.
+KOMAKASA_EDIT, WAIT_SCROLL_BAR, WAIT_LABEL, COLOUR_LIST = 1002, 1003, 1004, 1005
+
+# Another program taking the foreground: a Windows one through the system, an X one through the
+# window manager, as a user switching with the task bar or Alt+Tab would.
+FOREGROUND_TAKERS = {
+    "windows-program-in-front": lambda display, harness, x_window: harness.command("activate", "other"),
+    "x-program-in-front": lambda display, harness, x_window: display.xdotool("windowactivate", x_window),
+}
 
 # Locale ids as tests name them, and the LANG each runs Wine in (None: the caller's own).
 LOCALES = {"default": None, "ja": "ja_JP.UTF-8"}
@@ -32,6 +46,59 @@ def check(condition, message):
         raise Failure(message)
 
 
+class Not(str):
+    """A condition's "not yet", saying what it saw instead."""
+
+    def __bool__(self):
+        return False
+
+
+def wait_until(what, condition, deadline=10.0):
+    """Polls condition() until it gives a true value, and returns that; fails after deadline seconds
+    with what it gave last."""
+    end = time.monotonic() + deadline
+    while True:
+        seen = condition()
+        if seen:
+            return seen
+        check(time.monotonic() < end, "%s: not within %.1f s (last seen: %s)" % (what, deadline, seen or repr(seen)))
+        time.sleep(0.02)
+
+
+def new_frame(screenshot, label, deadline=10.0):
+    """Two screenshots (label-a, label-b), the second the first that differs: a frame drawn between."""
+    first = screenshot(label + "-a")
+
+    def changed():
+        now = screenshot(label + "-b")
+        return now if now.data != first.data else Not("the same picture as %s-a" % label)
+    return first, wait_until("a new frame on the screen (%s)" % label, changed, deadline)
+
+
+class Lines:
+    """The lines of a process's output, read by a thread of their own so that every wait has a deadline;
+    each(line) sees every line as it comes."""
+
+    def __init__(self, stream, each=None):
+        self.queue = queue.Queue()
+        threading.Thread(target=self._read, args=(stream, each), daemon=True).start()
+
+    def _read(self, stream, each):
+        for raw in stream:
+            line = raw.decode("utf-8", errors="replace").rstrip("\r\n")
+            if each:
+                each(line)
+            self.queue.put(line)
+        self.queue.put(None)
+
+    def next(self, seconds):
+        """The next line; None at the end of the output; TimeoutError after the seconds."""
+        try:
+            return self.queue.get(timeout=max(seconds, 0.01))
+        except queue.Empty:
+            raise TimeoutError() from None
+
+
 def windows_path(path):
     """The path under Wine's Z: drive, which maps the Unix root."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -40,22 +107,6 @@ def windows_path(path):
 def unix_path(path):
     """The Unix path of a Z: path."""
     return path[2:].replace("\\", "/")
-
-
-def assert_ends_within_a_second(what, began, window_gone, exit_code):
-    """After the input at began (time.monotonic()): window_gone() waits for the saver window to go and
-    says whether it did, exit_code() waits for the process and gives its exit code, or None while it
-    runs. Both must come under a second after the input, and the code must be 0."""
-    gone = window_gone()
-    gone_after = time.monotonic() - began
-    code = exit_code()
-    ended_after = time.monotonic() - began
-    print("%s: window gone after %.0f ms, process ended after %.0f ms" % (what, 1000 * gone_after, 1000 * ended_after))
-    assert gone, "the window outlived %s by 3 s" % what
-    assert code is not None, "the process outlived %s by 3 s" % what
-    assert code == 0, "exit code %d after %s" % (code, what)
-    assert gone_after < 1 and ended_after < 1, "after %s the window went in %.0f ms, the process ended in %.0f ms" % (
-        what, 1000 * gone_after, 1000 * ended_after)
 
 
 def saver_copy(folder, build_dir, name="kelvo.scr", ini=None):
@@ -186,17 +237,15 @@ class Display:
     def _start_window_manager(self):
         self.wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env(), stdout=self._log("openbox"),
                                    stderr=subprocess.STDOUT, start_new_session=True)
-        deadline = time.time() + 20
-        while time.time() < deadline:
-            if self.window_manager() == "Openbox":
-                return
-            if self.wm.poll() is not None:
-                break
-            time.sleep(0.1)
-        name = self.window_manager()
-        self.close()
-        raise RuntimeError("openbox does not manage display %s (the window manager found: %s; see %s)"
-                           % (self.name, name, os.path.join(self.folder, "openbox.log")))
+        def managing():
+            found = self.window_manager()
+            return found == "Openbox" or Not("openbox ended" if self.wm.poll() is not None else "found: %s" % found)
+        try:
+            wait_until("openbox managing %s (see %s)" % (self.name, os.path.join(self.folder, "openbox.log")), managing,
+                       20)
+        except Failure:
+            self.close()
+            raise
 
     def window_manager(self):
         """The name of the window manager that the root window names as running, or None."""
@@ -225,6 +274,29 @@ class Display:
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env(), check=True,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
 
+    def wait_keyboard(self, harness, window, activate=False):
+        """Waits until X has mapped the Windows top-level window and focuses it (XTEST keys go to the
+        window X focuses) and Wine has it in front too; with activate, the window manager is asked for
+        it first, as a user's click would. Returns its X window."""
+        def described():
+            head, now = harness.one("describe", window["hwnd"])
+            return now if head == "window" and now["x"] != "0" else Not("no X window (%s)" % head)
+        if activate:
+            self.xdotool("windowactivate", wait_until("an X window for %s" % window["hwnd"], described)["x"])
+
+        def ready():
+            now = described()
+            if not now:
+                return now
+            mapped = "IsViewable" in subprocess.run(["xwininfo", "-display", self.name, "-id", now["x"]],
+                                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
+            focus = subprocess.run(["xdotool", "getwindowfocus"], env=self.env(), stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL).stdout.decode().strip()
+            seen = "X window %s mapped %s, X focus on %s, Wine foreground %s" % (now["x"], mapped, focus,
+                                                                                 now["foreground"])
+            return now["x"] if mapped and focus == now["x"] and now["foreground"] == "1" else Not(seen)
+        return wait_until("window %s mapped with the keyboard" % window["hwnd"], ready)
+
     def key(self, *keys):
         self.xdotool("key", *keys)
 
@@ -233,10 +305,6 @@ class Display:
 
     def move(self, x, y):
         self.xdotool("mousemove", x, y)
-
-    def pointer(self):
-        values = dict(word.split(":") for word in self.xdotool("getmouselocation").split())
-        return int(values["x"]), int(values["y"])
 
     def set_mode(self, width, height):
         subprocess.run(["xrandr", "-s", "%dx%d" % (width, height)], env=self.env(), check=True,
@@ -322,11 +390,9 @@ class Picture:
 
     def __init__(self, path):
         self.path = path
-        size = subprocess.run([CONVERT, path, "-format", "%w %h", "info:"], stdout=subprocess.PIPE,
-                              check=True).stdout.decode().split()
-        self.width, self.height = int(size[0]), int(size[1])
-        self.data = subprocess.run([CONVERT, path, "-depth", "8", "rgb:-"], stdout=subprocess.PIPE,
-                                   check=True).stdout
+        ppm = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"], stdout=subprocess.PIPE, check=True).stdout
+        _, size, _, self.data = ppm.split(b"\n", 3)  # "P6", "width height", "255", then the RGB bytes
+        self.width, self.height = map(int, size.split())
 
     def pixel(self, x, y):
         i = (y * self.width + x) * 3
@@ -378,23 +444,30 @@ def hue_bins(colours, bins=12):
     return len(seen)
 
 
-def check_saver_picture(picture, label):
-    """Coloured stars with trails on black, the top strip black. Returns the census."""
+def saver_picture(picture, label):
+    """Whether the picture shows coloured stars with trails on black and a black top strip: its census,
+    or a Not saying what it shows."""
     everything = colour_census(picture.data)
     top = colour_census(picture.region(0, 0, picture.width, 8))
     black_share = everything["black"] / everything["total"]
     summary = ("%s: %.1f%% black, %d saturated pixels in %d colours over %d hue sectors, top strip %d of %d lit"
                % (label, 100 * black_share, everything["saturated"], len(everything["colours"]),
                   hue_bins(everything["colours"]), top["total"] - top["black"], top["total"]))
-    print("    " + summary, flush=True)
-    check(black_share >= 0.6, summary + ": not mostly black")
-    # Eight glyphs alone cover at most 8 x 256 pixels; more colour than that is their trails.
-    check(everything["saturated"] >= 3000, summary + ": too little colour for stars with trails")
-    check(len(everything["colours"]) >= 8, summary + ": too few different colours")
-    # The strip is painted black every frame; only a glyph that has just bounced off the top edge
-    # can stand in it, and its cell is 16 pixels wide.
-    check(top["total"] - top["black"] <= 4 * 16 * 8, summary + ": the top strip is not black")
-    return everything
+    problems = [problem for problem, fault in (
+        ("not mostly black", black_share < 0.6),
+        # Eight glyphs alone cover at most 8 x 256 pixels; more colour than that is their trails.
+        ("too little colour for stars with trails", everything["saturated"] < 3000),
+        ("too few different colours", len(everything["colours"]) < 8),
+        # The strip is painted black every frame; only a glyph that has just bounced off the top edge
+        # can stand in it, and its cell is 16 pixels wide.
+        ("the top strip is not black", top["total"] - top["black"] > 4 * 16 * 8)) if fault]
+    return Not(summary + ": " + ", ".join(problems)) if problems else everything
+
+
+def wait_for_stars(screenshot, label, deadline=10.0):
+    """Screenshots until one shows the saver's picture (saver_picture); returns its census."""
+    return wait_until("the saver's stars and trails (%s)" % label, lambda: saver_picture(screenshot(label), label),
+                      deadline)
 
 
 # ---------------------------------------------------------------- the harness
@@ -408,50 +481,51 @@ class Harness:
     def __init__(self, exe, env):
         self.process = subprocess.Popen(["wine", exe, "serve"], env=env, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
-        self.lines = queue.Queue()
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
+        self.lines = Lines(self.process.stdout)
         self.transcript = []
         self.started, self.made = set(), set()
-        self._reply(60)
+        self.lost = False
+        self._reply(60, "its start")
 
-    def _read(self):
-        for raw in self.process.stdout:
-            self.lines.put(raw.decode("utf-8", errors="replace").rstrip("\r\n"))
-        self.lines.put(None)
-
-    def _reply(self, timeout):
+    def _reply(self, timeout, line):
         reply = []
-        deadline = time.time() + timeout
+        end = time.monotonic() + timeout
         while True:
             try:
-                line = self.lines.get(timeout=max(deadline - time.time(), 0.01))
-            except queue.Empty:
-                raise Failure("the harness gave no answer within %.0f s" % timeout)
-            if line is None:
-                raise Failure("the harness ended")
-            if line == ".":
+                answer = self.lines.next(end - time.monotonic())
+            except TimeoutError:
+                # The rest of that reply may still come and would be read as the next one's: this
+                # harness is done with; the next test gets a new one.
+                self.lost = True
+                end_group(self.process)
+                raise Failure("the harness gave no answer to %r within %.0f s; it is ended, and the next test "
+                              "starts a new one" % (line, timeout)) from None
+            if answer is None:
+                self.lost = True
+                raise Failure("the harness ended while answering %r" % line)
+            if answer == ".":
                 return reply
-            reply.append(line)
+            reply.append(answer)
 
     def alive(self):
-        return self.process.poll() is None
+        return not self.lost and self.process.poll() is None
 
     def command(self, *words, timeout=60):
         words = [str(w) for w in words]
         line = " ".join(words)
-        if words[0] in ("start", "startw", "startu"):
-            self.started.add(words[1])
-        elif words[0] == "window":
-            self.made.add(words[1])
+        check(not self.lost, "the harness lost track of its replies before %r" % line)
         self.transcript.append("> " + line)
         self.process.stdin.write((line + "\n").encode("latin-1"))
         self.process.stdin.flush()
-        reply = self._reply(timeout)
+        reply = self._reply(timeout, line)
         self.transcript.extend("< " + r for r in reply)
         for r in reply:
             if r.startswith("error"):
                 raise Failure("harness: %s -> %s" % (line, r))
+        if words[0] in ("start", "startw", "startu"):
+            self.started.add(words[1])
+        elif words[0] == "window":
+            self.made.add(words[1])
         return reply
 
     def one(self, *words, timeout=60):
@@ -489,6 +563,23 @@ class Harness:
     def wait_window(self, name, class_name, ms):
         head, values = self.one("waitwindow", name, quote(class_name), int(ms), timeout=ms / 1000 + 30)
         return values if head == "found" else None
+
+    def open_dialog(self, name, exe, tail=""):
+        """Starts exe with the tail and waits for its settings dialog; returns the dialog's fields."""
+        self.start(name, exe, tail)
+        dialog = self.wait_window(name, DIALOG_CLASS, 15000)
+        check(dialog is not None, "%s: no settings dialog (%s)" % (name, self.wait(name, 0)))
+        return dialog
+
+    def end_dialog(self, name, dialog, command=None):
+        """Posts the WM_COMMAND (unless the test ends the dialog itself), waits for the dialog to go and
+        its process to end; returns the exit code."""
+        if command is not None:
+            self.command("post", dialog["hwnd"], WM_COMMAND, command, 0)
+        check(self.wait_gone(dialog["hwnd"], 5000)[0], "%s: the dialog is still there" % name)
+        ended = self.wait(name, 15000)
+        check(ended is not None, "%s: the process still runs 15 s after its dialog went" % name)
+        return ended["code"]
 
     def find(self, class_name, title="-"):
         head, values = self.one("find", quote(class_name), quote(title) if title != "-" else "-")

@@ -3,7 +3,8 @@
 Made once per run (session):
   display    bench.Display: Xvfb 1024x768x24 on a free number, openbox managing it (checked, or the
              session fails). .name (":N"), .env(), .key(*keys), .click(button), .move(x, y),
-             .pointer() -> (x, y), .xdotool(*args) -> output, .screenshot(path) -> Picture.
+             .xdotool(*args) -> output, .screenshot(path) -> Picture, .wait_keyboard(harness, window)
+             before keys: X shows the window with the focus, and Wine has it in front.
   prefix64   bench.Prefix: the 64-bit prefix, which runs x64 and x86 programs. .path, .env(**extra),
              .run(argv, timeout=60, check_status=True, **extra_env) -> output, .harness(exe) -> Harness,
              .set_locale(locale), .stop().
@@ -19,7 +20,8 @@ Per test:
              default. Tests run grouped by locale, since a switch restarts Wine's server.
   harness    bench.Harness of the build under test, kept across tests: .start(name, exe, tail),
              .wait(name, ms), .run(...), .window(name, w, h, x, y), .wait_window(...), .wait_gone(...),
-             .find(...), .command(*words), .one(*words). What a test started or made is ended after it.
+             .open_dialog(...), .end_dialog(...), .find(...), .command(*words), .one(*words). What a test
+             started or made is ended after it; a harness whose reply timed out is replaced.
   folder     folder(name="kelvo.scr", ini=None, place="") -> Windows path (Z:\\...) of a copy of the
              build's kelvo.scr in a private folder (in a subfolder of that name if place is given), with
              a kelvo.ini of the text or bytes given. Names outside ASCII start through the wide start.
@@ -28,8 +30,8 @@ Per test:
   x_program  the X window id of another program's window on the desktop (xmessage), for a test that
              gives it the foreground through the window manager.
 A failing test leaves a screenshot (failure-call.png, or -setup/-teardown) and its harness transcript
-(transcript.txt) in its artifacts folder,
-and its report names the folder. Marker: slow (`pytest -m "not slow"` leaves those out).
+(transcript.txt) in its artifacts folder, and its report names the folder. Every wait is
+bench.wait_until on a condition with a deadline. Marker: slow (`pytest -m "not slow"` leaves those out).
 """
 
 import os
@@ -178,13 +180,10 @@ def screenshot(display, artifacts):
 def x_program(display):
     other = subprocess.Popen(["xmessage", "-geometry", "+40+40", "another program"], env=display.env(),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    found, deadline = [], time.time() + 10
-    while not found and time.time() < deadline:
-        time.sleep(0.05)
-        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "Xmessage"], env=display.env(),
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split()
     try:
-        assert found, "xmessage showed no window"
+        found = bench.wait_until("xmessage's window on the screen", lambda: subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--class", "Xmessage"], env=display.env(),
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.split())
         yield found[-1].decode()
     finally:
         other.kill()
@@ -208,3 +207,29 @@ def pytest_runtest_makereport(item, call):
         except Exception as error:  # the report matters more than the picture
             report.sections.append(("kelvo artifacts", "no failure screenshot: %s" % error))
     report.sections.append(("kelvo artifacts", os.path.relpath(path, bench.ROOT)))
+
+
+def _x86(report):
+    params = report.nodeid.rpartition("[")[2].rstrip("]").split("-") if report.nodeid.endswith("]") else []
+    return "x86" in params or "setup-on-32-bit-windows" in report.nodeid
+
+
+# After pytest's own summary, before its last line: what the run says about the 32-bit build.
+@pytest.hookimpl(hookwrapper=True, tryfirst=True)
+def pytest_terminal_summary(terminalreporter):
+    yield
+    reports = [r for kind in ("passed", "failed", "error", "skipped") for r in terminalreporter.stats.get(kind, [])
+               if getattr(r, "nodeid", None) and _x86(r) and (r.when == "call" or not r.passed)]
+    ran, skipped = {r.nodeid for r in reports if r.when == "call" and not r.skipped}, {}
+    for r in reports:
+        if r.skipped and r.nodeid not in ran:
+            reason = r.longrepr[2] if isinstance(r.longrepr, tuple) else str(r.longrepr)
+            skipped.setdefault(reason.replace("Skipped: ", "", 1), set()).add(r.nodeid)
+    count = sum(map(len, skipped.values()))
+    terminalreporter.write_sep("=", "x86 (32-bit) build", bold=True)
+    terminalreporter.write_line("x86 cases: %d ran, %d skipped" % (len(ran), count), bold=True, yellow=count > 0)
+    for reason, ids in sorted(skipped.items()):
+        terminalreporter.write_line("  %d skipped: %s" % (len(ids), reason), yellow=True)
+    if len(ran) < count:
+        terminalreporter.write_line("MOST x86 CASES DID NOT RUN: this run says little about the 32-bit build",
+                                    yellow=True, bold=True)

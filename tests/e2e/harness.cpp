@@ -1,34 +1,41 @@
 // kelvo-harness: plays the system's screen-saver machinery under Wine for the end-to-end tests.
 //
-//   kelvo-harness run <exe> <tail> [timeout-ms]   start "<exe>" <tail>, wait, print "exit <code>"
+//   kelvo-harness run <exe> <tail> [timeout-ms]   start "<exe>" <tail>, wait, print "exit ..." as wait
+//                                                 does (ending it after the time, "running")
+//   kelvo-harness version                         what GetVersionExA reports, "platform=1" for the older family
 //   kelvo-harness serve                           read commands from standard input, one per line
 //
 // In serve mode the harness owns windows (preview parents, dialog owners) and keeps pumping their
 // messages while it waits, as the system's own control panel does. Every command answers with zero
 // or more lines and then a line holding a single ".". Arguments are separated by blanks; an argument
-// may be quoted with double quotes and use the escapes \t \n \\ \" and \xHH, so that a command tail
+// may be quoted with double quotes and use the escapes \\ \" and \xHH, so that a command tail
 // can carry any byte. Texts that the harness reports (titles, classes, control texts) are UTF-8,
 // percent-encoded so that one value never holds a blank.
 //
 // Commands (WINDOW: a harness window's name, "desktop", or a handle in decimal; PROCESS: a name
 // given at start; in a tail, %NAME% becomes that window's handle in decimal):
 //   window NAME W H [X Y]        a top-level window with a client area of W x H, made foreground
-//   destroy WINDOW | activate WINDOW | describe WINDOW | foreground
+//   destroy WINDOW | activate WINDOW (until it is in front, at most 2 s) | describe WINDOW
 //   start PROCESS EXE TAIL       CreateProcess with the command line "EXE" TAIL
 //   startw PROCESS EXE TAIL      the same with EXE and TAIL in UTF-8, through CreateProcessW
 //   startu PROCESS EXE TAIL      CreateProcess of EXE with the command line EXE TAIL, unquoted
 //   wait PROCESS MS              its exit code as a 32-bit unsigned number, and the windows it made
-//   kill PROCESS
-//   waitwindow PROCESS CLASS MS  a visible top-level window of the process ("*": any class)
+//   kill PROCESS | kill PID      (PID: a process the harness did not start)
+//   waitwindow PROCESS CLASS MS  a visible top-level window of the process ("*": any class), with
+//                                "life" the time from the process's start to the window seen
 //   waitchild WINDOW CLASS MS    a visible child of the window
 //   waitgone WINDOW MS           until the window is hidden or destroyed
-//   children WINDOW | controls WINDOW | item DIALOG ID | listitems WINDOW
+//   children WINDOW              its direct children, each with its control id and place
 //   find CLASS TITLE             FindWindowA ("-": null)
-//   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM | help WINDOW
+//   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM (MSG: a number or the name of a
+//                                registered message) | help WINDOW
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
-//   resources EXE [TYPE NAME]    the resources of a module loaded as a data file
 //   shortcut LINK                the target and arguments of a shell link (LINK in UTF-8)
-//   sleep MS | cursor | screen | acp | quit
+//   screen                       the primary screen's size as this process sees it now
+//   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick
+//   acp | quit                   the code pages; the end
+// A window is described with its X window ("x", 0 while it has none): Wine's X driver keeps it in
+// a window property.
 
 #include <windows.h>
 #include <shlobj.h>
@@ -39,9 +46,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "probe_text.h"
 
 namespace {
 
@@ -68,34 +76,9 @@ void Line(const char* format, ...)
 
 void EndReply() { Write(".\n"); }
 
-std::string Utf8(const wchar_t* text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return std::string();
-    std::string result(static_cast<size_t>(size - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
-    return result;
-}
-
-// Percent-encodes everything but letters, digits and a few marks; an empty text becomes "%".
-std::string Encode(const std::string& text)
-{
-    if (text.empty()) return "%";
-    std::string result;
-    for (unsigned char c : text) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-            c == '-' || c == '#' || c == ':') {
-            result += static_cast<char>(c);
-        } else {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            result += hex;
-        }
-    }
-    return result;
-}
-
-unsigned long long HandleValue(HWND window) { return static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)); }
+using probe::ClassOf;
+using probe::Encode;
+using probe::HandleValue;
 
 // ---------------------------------------------------------------- clock
 
@@ -116,11 +99,9 @@ double NowMs()
 struct WindowEvents {
     int helpCount = 0;
     unsigned long long helpWParam = 0;
-    unsigned long long helpLParam = 0;
     int contextMenuCount = 0;
     unsigned long long contextMenuWParam = 0;
     unsigned long long contextMenuLParam = 0;
-    int closeCount = 0;
 };
 
 struct Process {
@@ -129,6 +110,7 @@ struct Process {
     bool finished = false;
     DWORD exitCode = 0;
     double exitMs = 0;
+    DWORD exitTick = 0;  // the system's tick count when the end was seen, the clock of Wine's traces
     std::map<HWND, std::string> seenWindows;  // every top-level window of the process seen so far, with its class
 };
 
@@ -145,7 +127,6 @@ LRESULT CALLBACK HarnessWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         WindowEvents& events = windowEvents[window];
         events.helpCount++;
         events.helpWParam = static_cast<unsigned long long>(wParam);
-        events.helpLParam = static_cast<unsigned long long>(lParam);
         return 1;
     }
     case WM_CONTEXTMENU: {
@@ -156,7 +137,6 @@ LRESULT CALLBACK HarnessWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     }
     case WM_CLOSE:
-        windowEvents[window].closeCount++;
         return 0;  // only the harness's "destroy" command ends its windows
     case WM_ERASEBKGND: {
         // A mid grey, so that a screenshot tells the harness's window from the saver's black.
@@ -190,9 +170,7 @@ BOOL CALLBACK ObserveWindow(HWND window, LPARAM)
     for (auto& entry : processes) {
         Process& process = entry.second;
         if (!process.finished && process.info.dwProcessId == processId && !process.seenWindows.count(window)) {
-            wchar_t className[256] = L"";
-            GetClassNameW(window, className, 256);
-            process.seenWindows[window] = Utf8(className);
+            process.seenWindows[window] = ClassOf(window);
         }
     }
     return TRUE;
@@ -208,6 +186,7 @@ void ObserveProcesses()
             process.finished = true;
             GetExitCodeProcess(process.info.hProcess, &process.exitCode);
             process.exitMs = NowMs();
+            process.exitTick = GetTickCount();
         } else {
             anyRunning = true;
         }
@@ -243,26 +222,6 @@ template <typename Done> bool PumpUntil(double timeoutMs, Done done, HANDLE extr
 
 // ---------------------------------------------------------------- describing windows
 
-std::string ClassOf(HWND window)
-{
-    wchar_t name[256] = L"";
-    GetClassNameW(window, name, 256);
-    return Utf8(name);
-}
-
-std::string TitleOf(HWND window)
-{
-    wchar_t text[1024] = L"";
-    DWORD_PTR result = 0;
-    // Another process's controls answer WM_GETTEXT themselves; a timeout keeps a hung one from hanging us.
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
-                             &result)) {
-        GetWindowTextW(window, text, 1024);
-    }
-    text[1023] = L'\0';
-    return Utf8(text);
-}
-
 // The window's parent proper (not its owner, which GetParent gives for a top-level window), or null.
 HWND TrueParent(HWND window)
 {
@@ -285,14 +244,14 @@ std::string Describe(HWND window)
     char buffer[2048];
     snprintf(buffer, sizeof buffer,
              "hwnd=%llu class=%s title=%s style=0x%08lX exstyle=0x%08lX rect=%ld,%ld,%ld,%ld client=%ld,%ld "
-             "origin=%ld,%ld visible=%d enabled=%d topmost=%d foreground=%d owner=%llu parent=%llu pid=%lu",
-             HandleValue(window), Encode(ClassOf(window)).c_str(), Encode(TitleOf(window)).c_str(),
+             "origin=%ld,%ld visible=%d enabled=%d topmost=%d foreground=%d owner=%llu parent=%llu pid=%lu x=%llu",
+             HandleValue(window), Encode(ClassOf(window)).c_str(), Encode(probe::TextOf(window)).c_str(),
              static_cast<unsigned long>(style), static_cast<unsigned long>(exStyle), rect.left, rect.top, rect.right,
              rect.bottom, client.right, client.bottom, origin.x, origin.y, IsWindowVisible(window) ? 1 : 0,
              IsWindowEnabled(window) ? 1 : 0, (exStyle & WS_EX_TOPMOST) ? 1 : 0,
              GetForegroundWindow() == window ? 1 : 0, HandleValue(GetWindow(window, GW_OWNER)),
-             HandleValue(TrueParent(window)),
-             static_cast<unsigned long>(processId));
+             HandleValue(TrueParent(window)), static_cast<unsigned long>(processId),
+             HandleValue(GetPropA(window, "__wine_x11_whole_window")));
     return buffer;
 }
 
@@ -312,9 +271,7 @@ std::vector<std::string> Split(const std::string& line)
                 char c = line[i++];
                 if (c == '\\' && i < line.size()) {
                     char e = line[i++];
-                    if (e == 't') c = '\t';
-                    else if (e == 'n') c = '\n';
-                    else if (e == 'x' && i + 1 < line.size()) {
+                    if (e == 'x' && i + 1 < line.size()) {
                         c = static_cast<char>(strtoul(line.substr(i, 2).c_str(), nullptr, 16));
                         i += 2;
                     } else c = e;
@@ -417,8 +374,9 @@ void WaitProcess(const std::string& name, double timeoutMs)
     if (ended) {
         // ms: how long this wait took (0 when the process had already ended); life: since its start.
         double waited = process.exitMs > begin ? process.exitMs - begin : 0.0;
-        Line("exit %s code=%lu ms=%.0f life=%.0f windows=%d classes=%s", name.c_str(),
-             static_cast<unsigned long>(process.exitCode), waited, process.exitMs - process.startMs, count,
+        Line("exit %s code=%lu ms=%.0f life=%.0f tick=%lu windows=%d classes=%s", name.c_str(),
+             static_cast<unsigned long>(process.exitCode), waited, process.exitMs - process.startMs,
+             static_cast<unsigned long>(process.exitTick), count,
              SeenClasses(process).c_str());
     } else {
         Line("running %s ms=%.0f windows=%d classes=%s", name.c_str(), NowMs() - begin, count,
@@ -443,7 +401,6 @@ HWND CreateHarnessWindow(int width, int height, int x, int y)
 struct TopLevelSearch {
     DWORD processId;
     std::string className;  // "*" for any
-    bool visibleOnly;
     HWND found;
 };
 
@@ -454,28 +411,9 @@ BOOL CALLBACK FindTopLevel(HWND window, LPARAM parameter)
     GetWindowThreadProcessId(window, &processId);
     if (processId != search.processId) return TRUE;
     if (search.className != "*" && ClassOf(window) != search.className) return TRUE;
-    if (search.visibleOnly && !IsWindowVisible(window)) return TRUE;
+    if (!IsWindowVisible(window)) return TRUE;
     search.found = window;
     return FALSE;
-}
-
-struct ChildList {
-    HWND parent;
-    std::vector<HWND> children;
-};
-
-BOOL CALLBACK CollectChild(HWND window, LPARAM parameter)
-{
-    ChildList& list = *reinterpret_cast<ChildList*>(parameter);
-    if (GetParent(window) == list.parent) list.children.push_back(window);
-    return TRUE;
-}
-
-std::vector<HWND> DirectChildren(HWND parent)
-{
-    ChildList list{parent, {}};
-    EnumChildWindows(parent, CollectChild, reinterpret_cast<LPARAM>(&list));
-    return list.children;
 }
 
 void ReportChild(HWND parent, HWND child)
@@ -489,92 +427,6 @@ void ReportChild(HWND parent, HWND child)
                  rect.bottom == parentClient.bottom;
     Line("child %s id=%ld inparent=%ld,%ld,%ld,%ld fills=%d", Describe(child).c_str(),
          static_cast<long>(GetDlgCtrlID(child)), rect.left, rect.top, rect.right, rect.bottom, fills ? 1 : 0);
-}
-
-// The items of a list box or combo box, read through the wide interface.
-void ListItems(HWND list)
-{
-    bool combo = ClassOf(list) == "ComboBox";
-    UINT getCount = combo ? CB_GETCOUNT : LB_GETCOUNT;
-    UINT getSelection = combo ? CB_GETCURSEL : LB_GETCURSEL;
-    UINT getLength = combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN;
-    UINT getText = combo ? CB_GETLBTEXT : LB_GETTEXT;
-    LRESULT count = SendMessageW(list, getCount, 0, 0);
-    Line("count %ld selected=%ld", static_cast<long>(count), static_cast<long>(SendMessageW(list, getSelection, 0, 0)));
-    for (LRESULT i = 0; i < count && i < 256; i++) {
-        wchar_t text[512] = L"";
-        LRESULT length = SendMessageW(list, getLength, static_cast<WPARAM>(i), 0);
-        if (length >= 0 && length < 511) SendMessageW(list, getText, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-        Line("item index=%ld text=%s", static_cast<long>(i), Encode(Utf8(text)).c_str());
-    }
-}
-
-LPCWSTR ResourceName(const std::string& text, std::wstring& storage)
-{
-    if (!text.empty() && text[0] >= '0' && text[0] <= '9') return MAKEINTRESOURCEW(static_cast<WORD>(Number(text)));
-    storage.assign(text.begin(), text.end());
-    return storage.c_str();
-}
-
-struct ResourceDump {
-    HMODULE module;
-    LPCWSTR type;
-    LPCWSTR name;
-    std::string typeText;
-    std::string nameText;
-};
-
-BOOL CALLBACK DumpLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR parameter)
-{
-    ResourceDump& dump = *reinterpret_cast<ResourceDump*>(parameter);
-    HRSRC resource = FindResourceExW(module, type, name, language);
-    DWORD size = resource ? SizeofResource(module, resource) : 0;
-    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
-    const unsigned char* bytes = loaded ? static_cast<const unsigned char*>(LockResource(loaded)) : nullptr;
-    std::string hex;
-    for (DWORD i = 0; bytes && i < size; i++) {
-        char pair[3];
-        snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        hex += pair;
-    }
-    Line("resource type=%s name=%s lang=%u size=%lu hex=%s", dump.typeText.c_str(), dump.nameText.c_str(),
-         static_cast<unsigned>(language), static_cast<unsigned long>(size), hex.empty() ? "%" : hex.c_str());
-    return TRUE;
-}
-
-BOOL CALLBACK ListName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR)
-{
-    if (IS_INTRESOURCE(name)) Line("name %u", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(name)));
-    else Line("name %s", Encode(Utf8(name)).c_str());
-    return TRUE;
-}
-
-BOOL CALLBACK ListType(HMODULE module, LPWSTR type, LONG_PTR)
-{
-    if (IS_INTRESOURCE(type)) Line("type %u", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(type)));
-    else Line("type %s", Encode(Utf8(type)).c_str());
-    EnumResourceNamesW(module, type, ListName, 0);
-    return TRUE;
-}
-
-void Resources(const std::vector<std::string>& words)
-{
-    std::wstring path(words[1].begin(), words[1].end());
-    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) {
-        Line("error load %lu", GetLastError());
-        return;
-    }
-    if (words.size() >= 4) {
-        std::wstring typeStorage, nameStorage;
-        ResourceDump dump{module, ResourceName(words[2], typeStorage), ResourceName(words[3], nameStorage), words[2],
-                          words[3]};
-        if (!EnumResourceLanguagesW(module, dump.type, dump.name, DumpLanguage, reinterpret_cast<LONG_PTR>(&dump)))
-            Line("error resource %lu", GetLastError());
-    } else {
-        EnumResourceTypesW(module, ListType, 0);
-    }
-    FreeLibrary(module);
 }
 
 // Read back through IShellLinkW, as the shell reads the link it starts.
@@ -617,7 +469,7 @@ bool Execute(const std::vector<std::string>& words)
         }
         namedWindows[words[1]] = window;
         windowEvents[window] = WindowEvents();
-        PumpUntil(50, [] { return false; });
+        PumpUntil(2000, [&] { return GetForegroundWindow() == window; });
         Line("window %s %s", words[1].c_str(), Describe(window).c_str());
     } else if (command == "destroy" && n >= 2) {
         HWND window = WindowArgument(words[1]);
@@ -626,13 +478,8 @@ bool Execute(const std::vector<std::string>& words)
         HWND window = WindowArgument(words[1]);
         SetForegroundWindow(window);
         SetActiveWindow(window);
-        PumpUntil(100, [] { return false; });
-        HWND foreground = GetForegroundWindow();
-        Line("foreground %llu", HandleValue(foreground));
-    } else if (command == "foreground") {
-        HWND foreground = GetForegroundWindow();
-        if (foreground) Line("foreground %s", Describe(foreground).c_str());
-        else Line("foreground hwnd=0");
+        PumpUntil(2000, [&] { return GetForegroundWindow() == window; });
+        Line("foreground %llu", HandleValue(GetForegroundWindow()));
     } else if ((command == "start" || command == "startw" || command == "startu") && n >= 3) {
         StartProcess(words[1], words[2], n >= 4 ? Substitute(words[3]) : std::string(), command == "startw",
                      command == "startu");
@@ -641,6 +488,12 @@ bool Execute(const std::vector<std::string>& words)
     } else if (command == "kill" && n >= 2) {
         auto found = processes.find(words[1]);
         if (found != processes.end() && !found->second.finished) TerminateProcess(found->second.info.hProcess, 9999);
+        DWORD id = static_cast<DWORD>(Number(words[1]));
+        HANDLE other = found == processes.end() ? OpenProcess(PROCESS_TERMINATE, FALSE, id) : nullptr;
+        if (other) {
+            TerminateProcess(other, 9999);
+            CloseHandle(other);
+        }
         Line("killed %s", words[1].c_str());
     } else if (command == "waitwindow" && n >= 4) {
         // waitwindow PROCESS CLASS MS: a visible top-level window of that class ("*": any) of the process.
@@ -649,14 +502,16 @@ bool Execute(const std::vector<std::string>& words)
             Line("error no process %s", words[1].c_str());
             return true;
         }
-        TopLevelSearch search{found->second.info.dwProcessId, words[2], true, nullptr};
+        TopLevelSearch search{found->second.info.dwProcessId, words[2], nullptr};
         double begin = NowMs();
         PumpUntil(static_cast<double>(Number(words[3])), [&] {
             search.found = nullptr;
             EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
             return search.found != nullptr || found->second.finished;
         });
-        if (search.found) Line("found ms=%.0f %s", NowMs() - begin, Describe(search.found).c_str());
+        if (search.found)
+            Line("found ms=%.0f life=%.0f %s", NowMs() - begin, NowMs() - found->second.startMs,
+                 Describe(search.found).c_str());
         else Line("none ms=%.0f", NowMs() - begin);
     } else if (command == "waitchild" && n >= 4) {
         // waitchild PARENT CLASS MS: a visible child of that class ("*": any) in the parent.
@@ -664,7 +519,7 @@ bool Execute(const std::vector<std::string>& words)
         HWND child = nullptr;
         double begin = NowMs();
         PumpUntil(static_cast<double>(Number(words[3])), [&] {
-            for (HWND candidate : DirectChildren(parent)) {
+            for (HWND candidate : probe::DirectChildren(parent)) {
                 // Visible, so that a child found in the middle of its creation is not reported yet.
                 if ((words[2] == "*" || ClassOf(candidate) == words[2]) && IsWindowVisible(candidate)) {
                     child = candidate;
@@ -677,7 +532,7 @@ bool Execute(const std::vector<std::string>& words)
         else Line("none ms=%.0f", NowMs() - begin);
     } else if (command == "children" && n >= 2) {
         HWND parent = WindowArgument(words[1]);
-        std::vector<HWND> children = DirectChildren(parent);
+        std::vector<HWND> children = probe::DirectChildren(parent);
         for (HWND child : children) ReportChild(parent, child);
         Line("children %d", static_cast<int>(children.size()));
     } else if (command == "find" && n >= 3) {
@@ -699,7 +554,8 @@ bool Execute(const std::vector<std::string>& words)
         Line("%s ms=%.0f destroyed=%d", gone ? "gone" : "alive", NowMs() - begin, IsWindow(window) ? 0 : 1);
     } else if ((command == "send" || command == "post") && n >= 5) {
         HWND window = WindowArgument(words[1]);
-        UINT message = static_cast<UINT>(Number(words[2]));
+        UINT message = isdigit(static_cast<unsigned char>(words[2][0])) ? static_cast<UINT>(Number(words[2]))
+                                                                       : RegisterWindowMessageA(words[2].c_str());
         WPARAM wParam = static_cast<WPARAM>(words[3].size() && !isdigit(static_cast<unsigned char>(words[3][0]))
                                                 ? HandleValue(WindowArgument(words[3]))
                                                 : Number(words[3]));
@@ -726,36 +582,21 @@ bool Execute(const std::vector<std::string>& words)
         Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
     } else if (command == "events" && n >= 2) {
         HWND window = WindowArgument(words[1]);
-        PumpUntil(50, [] { return false; });
+        DispatchPending();
         const WindowEvents& events = windowEvents[window];
-        Line("events help=%d help_wparam=%llu contextmenu=%d contextmenu_wparam=%llu contextmenu_lparam=%llu close=%d",
+        Line("events help=%d help_wparam=%llu contextmenu=%d contextmenu_wparam=%llu contextmenu_lparam=%llu",
              events.helpCount, events.helpWParam, events.contextMenuCount, events.contextMenuWParam,
-             events.contextMenuLParam, events.closeCount);
-    } else if (command == "controls" && n >= 2) {
-        HWND parent = WindowArgument(words[1]);
-        std::vector<HWND> children = DirectChildren(parent);
-        for (HWND child : children) ReportChild(parent, child);
-        Line("controls %d", static_cast<int>(children.size()));
-    } else if (command == "listitems" && n >= 2) {
-        ListItems(WindowArgument(words[1]));
-    } else if (command == "item" && n >= 3) {
-        // item DIALOG ID: the handle of a dialog's control.
-        HWND control = GetDlgItem(WindowArgument(words[1]), static_cast<int>(Number(words[2])));
-        if (control) Line("found %s", Describe(control).c_str());
-        else Line("none");
-    } else if (command == "resources" && n >= 2) {
-        Resources(words);
+             events.contextMenuLParam);
     } else if (command == "shortcut" && n >= 2) {
         Shortcut(words[1]);
-    } else if (command == "sleep" && n >= 2) {
-        PumpUntil(static_cast<double>(Number(words[1])), [] { return false; });
-        Line("slept");
-    } else if (command == "cursor") {
-        POINT point{};
-        GetCursorPos(&point);
-        Line("cursor x=%ld y=%ld", point.x, point.y);
     } else if (command == "screen") {
         Line("screen %d %d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    } else if (command == "cursor") {
+        CURSORINFO info{};
+        info.cbSize = sizeof info;
+        GetCursorInfo(&info);
+        Line("cursor handle=%llu showing=%d tick=%lu", HandleValue(info.hCursor), (info.flags & CURSOR_SHOWING) ? 1 : 0,
+             GetTickCount());
     } else if (command == "acp") {
         Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
     } else {
@@ -847,10 +688,14 @@ int main(int argc, char** argv)
         if (!process.finished) TerminateProcess(process.info.hProcess, 9999);
         return 0;
     }
-    if (argc >= 2 && strcmp(argv[1], "acp") == 0) {
-        Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
+    if (argc >= 2 && strcmp(argv[1], "version") == 0) {
+        OSVERSIONINFOA version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        GetVersionExA(&version);
+        Line("version platform=%lu major=%lu minor=%lu", version.dwPlatformId, version.dwMajorVersion,
+             version.dwMinorVersion);
         return 0;
     }
-    Line("usage: kelvo-harness serve | run <exe> <tail> [timeout-ms] | acp");
+    Line("usage: kelvo-harness serve | run <exe> <tail> [timeout-ms] | version");
     return 2;
 }

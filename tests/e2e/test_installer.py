@@ -13,16 +13,12 @@ import filecmp
 import os
 import re
 import subprocess
-import time
 
 import pytest
 
 import bench
-from bench import windows_path
+from bench import IDOK, SAVER_CLASS, windows_path
 
-SAVER_CLASS = "WindowsScreenSaverClass"
-DIALOG_CLASS = "#32770"
-WM_COMMAND, IDOK = 0x0111, 1
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvo"
 OTHER_SAVER = r"C:\windows\system32\other.scr"
@@ -124,12 +120,12 @@ class Installation:
         command = (self.values(UNINSTALL_KEY) or {}).get("UninstallString", "").strip('"')
         assert command, "no uninstall command is registered"
         assert self.run("uninstall", command, "/S") == 0, "the silent uninstall did not end with 0"
-        deadline = time.time() + 60
-        while time.time() < deadline and (os.path.exists(folder) or self.values(UNINSTALL_KEY) is not None):
-            time.sleep(0.5)
-        assert not os.path.exists(folder), "the uninstall left %s in %s" % (sorted(os.listdir(folder)), folder)
+        def finished():
+            if os.path.exists(folder):
+                return bench.Not("the uninstall left %s in %s" % (sorted(os.listdir(folder)), folder))
+            return self.values(UNINSTALL_KEY) is None or bench.Not("the uninstall key is still there")
+        bench.wait_until("the uninstall", finished, 60)
         assert not os.path.exists(self.link), "the uninstall left the Start-menu entry"
-        assert self.values(UNINSTALL_KEY) is None, "the uninstall key is still there"
 
     def check_installed(self, folder):
         """The files in the folder, the build that suits the system, and the registered saver and uninstaller."""
@@ -191,8 +187,7 @@ def test_install_runs_as_the_screen_saver_and_uninstall_leaves_nothing(kelvo, di
     kelvo.harness.start("saver", saver, "/s")
     window = kelvo.harness.wait_window("saver", SAVER_CLASS, 15000)
     assert window is not None, "the installed saver made no window"
-    time.sleep(1)
-    kelvo.harness.command("activate", window["hwnd"])
+    display.wait_keyboard(kelvo.harness, window)
     display.key("space")
     ended = kelvo.harness.wait("saver", 15000)
     assert ended is not None and ended["code"] == 0, "the installed saver did not end with 0 after a key"
@@ -231,12 +226,8 @@ def test_install_into_a_folder_outside_the_code_page_saves_settings_there(kelvo,
     folder = str(tmp_path / "Łódź 日本語")
     kelvo.install(folder)
     kelvo.check_installed(folder)
-    kelvo.harness.start("settings", windows_path(os.path.join(folder, "kelvo.scr")), "/c")
-    dialog = kelvo.harness.wait_window("settings", DIALOG_CLASS, 15000)
-    assert dialog is not None, "no settings dialog"
-    kelvo.harness.command("post", dialog["hwnd"], WM_COMMAND, IDOK, 0)
-    ended = kelvo.harness.wait("settings", 10000)
-    assert ended is not None and ended["code"] == IDOK, "OK did not end the dialog with 1"
+    dialog = kelvo.harness.open_dialog("settings", windows_path(os.path.join(folder, "kelvo.scr")), "/c")
+    assert kelvo.harness.end_dialog("settings", dialog, IDOK) == IDOK, "OK did not end the dialog with 1"
     assert sorted(os.listdir(folder)) == ["kelvo.ini", "kelvo.scr", "uninstall.exe"], "OK saved no kelvo.ini there"
     with open(os.path.join(folder, "kelvo.ini"), "rb") as ini:
         assert b"[TestScreenSaver]" in ini.read()

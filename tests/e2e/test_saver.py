@@ -1,21 +1,17 @@
 """kelvo.scr full screen, as a preview and as its settings dialog on a desktop with a window manager:
 what it shows, what ends it and how fast, what its command tail and settings file make it do."""
 
-import glob
+import json
 import os
-import subprocess
 import time
 
 import pytest
 
 import bench
-from bench import REFUSED, assert_ends_within_a_second, check_saver_picture, colour_census, hue_bins, windows_path
+from bench import (DIALOG_CLASS, IDCANCEL, REFUSED, SAVER_CLASS, WM_CLOSE, WM_CONTEXTMENU, WM_DISPLAYCHANGE,
+                   WM_KEYDOWN, WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_POWERBROADCAST, WM_RBUTTONDOWN, Not, colour_census,
+                   hue_bins, new_frame, saver_picture, wait_for_stars, wait_until, windows_path)
 
-SAVER_CLASS = "WindowsScreenSaverClass"
-DIALOG_CLASS = "#32770"
-WM_CLOSE, WM_KEYDOWN, WM_CONTEXTMENU, WM_COMMAND = 0x0010, 0x0100, 0x007B, 0x0111
-WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_DISPLAYCHANGE = 0x0200, 0x0201, 0x0204, 0x007E
-IDCANCEL = 2
 START = (500, 500)
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCREEN = "0,0,%d,%d" % (bench.SCREEN_WIDTH, bench.SCREEN_HEIGHT)
@@ -33,34 +29,36 @@ def ends_within_a_second(harness, process, window, action, what):
     """From the action to the window gone and to the process ended with 0, each under a second."""
     began = time.monotonic()
     action()
-    assert_ends_within_a_second(what, began, lambda: harness.wait_gone(window["hwnd"], 3000)[0],
-                                lambda: (harness.wait(process, 3000) or {}).get("code"))
+    gone, gone_after = harness.wait_gone(window["hwnd"], 3000)[0], time.monotonic() - began
+    ended, ended_after = harness.wait(process, 3000), time.monotonic() - began
+    print("%s: window gone after %.0f ms, process ended after %.0f ms" % (what, 1000 * gone_after, 1000 * ended_after))
+    assert gone and ended is not None, "after %s: window gone %s, process ended %s" % (what, gone, ended)
+    assert ended["code"] == 0, "exit code %d after %s" % (ended["code"], what)
+    assert gone_after < 1 and ended_after < 1, "after %s the window went in %.0f ms, the process ended in %.0f ms" % (
+        what, 1000 * gone_after, 1000 * ended_after)
 
 
-WM_POWERBROADCAST, PBT_APMSUSPEND, PBT_APMPOWERSTATUSCHANGE, PBT_POWERSETTINGCHANGE = 0x0218, 0x0004, 0x000A, 0x8013
+PBT_APMSUSPEND, PBT_APMPOWERSTATUSCHANGE, PBT_POWERSETTINGCHANGE = 0x0004, 0x000A, 0x8013
 
 
 def move(x, y):
-    return lambda display, harness, x_window, window: display.move(x, y)
+    return lambda display, harness, x_window: display.move(x, y)
 
 
-def power(event):
-    return lambda display, harness, x_window, window: harness.command("send", window["hwnd"], WM_POWERBROADCAST,
-                                                                     event, 0)
+def power(event):  # sent, as the system broadcasts it
+    return lambda display, harness, x_window: harness.command(
+        "send", harness.find(SAVER_CLASS, "Screen Saver")["hwnd"], WM_POWERBROADCAST, event, 0)
 
 
 # What ends the saver, after what must not: moves of |dx| + |dy| = 4 from the start, and a laptop's
 # reports of its adapter, battery and power settings.
 ENDINGS = {
-    "key": ((), lambda display, harness, x_window, window: display.key("space")),
-    "click": ((), lambda display, harness, x_window, window: display.click(1)),
-    "right-click": ((), lambda display, harness, x_window, window: display.click(3)),
+    "key": ((), lambda display, harness, x_window: display.key("space")),
+    "click": ((), lambda display, harness, x_window: display.click(1)),
+    "right-click": ((), lambda display, harness, x_window: display.click(3)),
     "move-5-pixels": ((move(504, 500), move(502, 502), move(500, 496)), move(500, 495)),
-    # Another program taking the foreground: a Windows one through the system, an X one through the
-    # window manager, as a user switching with the task bar or Alt+Tab would.
-    "windows-program-in-front": ((), lambda display, harness, x_window, window: harness.command("activate", "other")),
-    "x-program-in-front": ((), lambda display, harness, x_window, window: display.xdotool("windowactivate", x_window)),
     "suspend": ((power(PBT_APMPOWERSTATUSCHANGE), power(PBT_POWERSETTINGCHANGE)), power(PBT_APMSUSPEND)),
+    **{name: ((), take) for name, take in bench.FOREGROUND_TAKERS.items()},
 }
 
 
@@ -69,19 +67,17 @@ def test_input_ends_saver(display, harness, folder, x_program, ending):
     harmless, action = ENDINGS[ending]
     harness.window("other", 300, 200, 400, 40)
     window = start_full_screen(harness, display, folder())
-    time.sleep(0.5)
-    assert harness.one("describe", window["hwnd"])[1]["foreground"] == "1", "the saver is not in front"
+    display.wait_keyboard(harness, window)  # the saver in front, for Wine and for X
     for number, step in enumerate(harmless):
-        step(display, harness, x_program, window)
+        step(display, harness, x_program)
         gone, _ = harness.wait_gone(window["hwnd"], 700)
         assert not gone, "harmless step %d of %s ended the saver" % (number + 1, ending)
-    ends_within_a_second(harness, "saver", window, lambda: action(display, harness, x_program, window), ending)
+    ends_within_a_second(harness, "saver", window, lambda: action(display, harness, x_program), ending)
 
 
 def test_colour_mode_apart_spreads_hues(display, harness, folder, screenshot):
     start_full_screen(harness, display, folder(ini="[TestScreenSaver]\r\ncolmode=1\r\n"))
-    time.sleep(1.0)
-    census = check_saver_picture(screenshot("colmode-1-after-1s"), "colmode 1 after 1 s")
+    census = wait_for_stars(screenshot, "colmode-1")
     assert hue_bins(census["colours"]) >= 3, "colmode 1 shows colours of only %d hue sectors" % hue_bins(
         census["colours"])
 
@@ -104,8 +100,7 @@ def test_full_screen_covers_screen_with_stars(display, harness, folder, screensh
     assert window["rect"] == SCREEN, "covers %s, not the screen" % window["rect"]
     assert window["visible"] == "1" and window["parent"] == "0", "not a visible popup: %s" % window
     assert (harness.find(SAVER_CLASS, "Screen Saver") or {}).get("hwnd") == window["hwnd"], "FindWindowA misses it"
-    time.sleep(1.0)
-    check_saver_picture(screenshot("after-1s"), "after 1 s")
+    wait_for_stars(screenshot, "full-screen")
 
 
 def test_full_screen_covers_a_screen_that_grows_while_it_runs(resizable, build, tmp_path, artifacts):
@@ -117,28 +112,24 @@ def test_full_screen_covers_a_screen_that_grows_while_it_runs(resizable, build, 
         window = harness.wait_window("saver", SAVER_CLASS, 15000)
         assert window is not None and window["rect"] == "0,0,1024,768", window
         screen.set_mode(1920, 1080)
-        deadline = time.monotonic() + 15
-        while harness.command("screen") != ["screen 1920 1080"]:
-            assert time.monotonic() < deadline, "Wine did not see the new mode within 15 s"
-            time.sleep(0.1)
+        wait_until("Wine sees the new mode", lambda: harness.command("screen") == ["screen 1920 1080"], 15)
         # Wine 8 tells no running program of a mode change made outside it; the harness sends what the
         # system then broadcasts to every top-level window.
         harness.command("send", window["hwnd"], WM_DISPLAYCHANGE, 24, 1080 << 16 | 1920)
-        deadline, below = time.monotonic() + 15, {}
-        while below.get("saturated", 0) < 200:
-            assert time.monotonic() < deadline, "no trails well below the old screen within 15 s: %s" % below
+
+        def grown():
             picture = screen.screenshot(os.path.join(artifacts, "grown.png"))
             # Band copies reach at most 15 rows below the area they were given.
             below = colour_census(picture.region(0, 800, 1920, 1080))
-            below.pop("colours")
+            return picture if below["saturated"] >= 200 else Not("below row 800: %d black, %d saturated, %d other" % (
+                below["black"], below["saturated"], below["other"]))
+        picture = wait_until("trails well below the old screen", grown, 15)
         assert harness.one("describe", window["hwnd"])[1]["rect"] == "0,0,1920,1080"
         # Stars and trails on black over the whole new screen, none of it left unpainted.
-        census = check_saver_picture(picture, "1920 x 1080 after growing")
-        assert colour_census(picture.region(1024, 0, 1920, 768))["black"] > 0.6 * 896 * 768, "the new area is not black"
+        assert saver_picture(picture, "1920 x 1080 after growing")
         harness.command("post", window["hwnd"], WM_KEYDOWN, 0x20, 0)
         ended = harness.wait("saver", 3000)
         assert ended is not None and ended["code"] == 0, ended
-        assert census["total"] == 1920 * 1080, "the screenshot is not of the grown screen"
     finally:
         harness.reset()
 
@@ -193,12 +184,8 @@ def test_preview_draws_and_animates(display, harness, folder, screenshot):
     head, child = harness.one("waitchild", "desktop", SAVER_CLASS, 15000)
     assert head == "found", "no preview in the desktop window"
     assert (child["title"], int(child["style"], 16), child["rect"]) == ("Preview", 0x52000000, SCREEN), child
-    time.sleep(1.0)
-    first = screenshot("frame-a")
-    time.sleep(0.3)
-    second = screenshot("frame-b")
-    assert first.data != second.data, "the preview does not change between two pictures 0.3 s apart"
-    check_saver_picture(second, "preview after 1.3 s")
+    new_frame(screenshot, "preview")  # it animates
+    wait_for_stars(screenshot, "preview")
 
     display.move(START[0] + 40, START[1])
     display.move(600, 300)
@@ -240,21 +227,20 @@ def test_an_unquoted_path_with_a_blank_runs_its_mode(display, harness, folder, t
     harness.window("monitor", 152, 112, 600, 400)
     owner = harness.window("owner", 200, 100, 50, 500)
     harness.start("saver", folder(place="Anna Maria"), tail, unquoted=True)
-    if tail.startswith("/p"):
-        head, window = harness.one("waitchild", "monitor", SAVER_CLASS, 15000)
-        assert head == "found", "no preview: %s" % harness.wait("saver", 0)
-        action, code = (lambda: harness.command("destroy", "monitor")), 0
+    if tail.startswith("/c"):
+        dialog = harness.wait_window("saver", DIALOG_CLASS, 15000)
+        assert dialog is not None and dialog["owner"] == owner["hwnd"], (dialog, harness.wait("saver", 0))
+        assert harness.end_dialog("saver", dialog, IDCANCEL) == 2
+        return
+    if tail == "/s":
+        window = harness.wait_window("saver", SAVER_CLASS, 15000)
+        harness.command("post", (window or {}).get("hwnd", 0), WM_KEYDOWN, 0x20, 0)
     else:
-        window = harness.wait_window("saver", SAVER_CLASS if tail == "/s" else DIALOG_CLASS, 15000)
-        assert window is not None, "no window: %s" % harness.wait("saver", 0)
-        if tail == "/s":
-            action, code = (lambda: harness.command("post", window["hwnd"], WM_KEYDOWN, 0x20, 0)), 0
-        else:
-            assert window["owner"] == owner["hwnd"], window
-            action, code = (lambda: harness.command("post", window["hwnd"], WM_COMMAND, IDCANCEL, 0)), 2
-    action()
+        head, window = harness.one("waitchild", "monitor", SAVER_CLASS, 15000)
+        harness.command("destroy", "monitor")
+    assert window, "no saver window: %s" % harness.wait("saver", 0)
     ended = harness.wait("saver", 3000)
-    assert ended is not None and ended["code"] == code, ended
+    assert ended is not None and ended["code"] == 0, ended
 
 
 # The dialog's owner: none, the foreground window ("front"), or the window the tail names ("owner").
@@ -276,27 +262,14 @@ def test_settings_dialog_owner_and_cancel(display, harness, folder, case):
     owners = {"none": "0", "owner": harness.window("owner", 200, 100, 50, 500)["hwnd"],
               "front": harness.window("front", 200, 100, 400, 500)["hwnd"]}
     harness.command("activate", "front")
-    harness.start("settings", folder(), tail)
-    dialog = harness.wait_window("settings", DIALOG_CLASS, 15000)
-    assert dialog is not None, "no dialog: %s" % harness.wait("settings", 0)
+    dialog = harness.open_dialog("settings", folder(), tail)
     assert dialog["owner"] == owners[owner], "dialog owned by %s, not %s (%s)" % (dialog["owner"], owners[owner], owner)
     if ending == "escape":
         # Wine shows the dialog before openbox has given it the X focus; a key pressed at once would
-        # go to the window in front before it. Activating it waits for the window manager.
-        display.xdotool("windowactivate", "--sync", x_window_of(display, dialog))
+        # go to the window in front before it.
+        display.wait_keyboard(harness, dialog, activate=True)
         display.key("Escape")
-    else:
-        harness.command("post", dialog["hwnd"], WM_COMMAND, IDCANCEL, 0)
-    assert harness.wait_gone(dialog["hwnd"], 3000)[0], "the dialog stays after %s" % ending
-    ended = harness.wait("settings", 3000)
-    assert ended is not None and ended["code"] == 2, "after %s: %s" % (ending, ended)
-
-
-def x_window_of(display, window):
-    """The X window that shows a Windows top-level window, found by its title."""
-    found = display.xdotool("search", "--onlyvisible", "--name", "^%s$" % window["title"]).split()
-    assert len(found) == 1, "X windows titled %r: %s" % (window["title"], found)
-    return found[0]
+    assert harness.end_dialog("settings", dialog, IDCANCEL if ending == "cancel" else None) == 2, ending
 
 
 # ---------------------------------------------------------------- the settings file as the platform reads it
@@ -318,28 +291,8 @@ PROFILE_CASES = profile_cases()
 
 
 @pytest.fixture(scope="session")
-def native_probe():
-    """The profile probe built on the stand-in (rebuilt when a source is newer): the stand-in's reading."""
-    target = os.path.join(bench.ROOT, "build", "e2e-native", "profile_probe")
-    probe = os.path.join(HERE, "profile_probe.cpp")
-    sources = [probe] + glob.glob(os.path.join(bench.ROOT, "standin", "**"), recursive=True)
-    if not os.path.exists(target) or max(map(os.path.getmtime, sources)) > os.path.getmtime(target):
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        subprocess.run(["g++", "-std=c++17", "-O1", "-Wall", "-Wextra", "-Istandin/include", "-Istandin", probe]
-                       + glob.glob(os.path.join(bench.ROOT, "standin", "*.cpp")) + ["-o", target],
-                       cwd=bench.ROOT, check=True)
-    return target
-
-
-def probe_readings(text):
-    """A profile probe's output: {file number: (wait, komakasa, colmode)}."""
-    return {int(words[1]): tuple(int(w.split("=")[1]) for w in words[2:])
-            for words in map(str.split, text.splitlines()) if len(words) == 5 and words[0] == "file"}
-
-
-@pytest.fixture(scope="session")
-def profile_readings(tmp_path_factory, prefix64, native_probe):
-    """readings(build) -> {case: (Wine's reading, the stand-in's)}, each probe run once on all the files."""
+def profile_readings(tmp_path_factory, prefix64):
+    """readings(build) -> {case: Wine's reading}, the probe run once on all the files."""
     folder = tmp_path_factory.mktemp("profiles")
     paths = []
     for name, (_, content, _) in PROFILE_CASES.items():
@@ -347,28 +300,25 @@ def profile_readings(tmp_path_factory, prefix64, native_probe):
         paths.append(str(folder / name / "kelvo.ini"))
         if content is not None:
             (folder / name / "kelvo.ini").write_bytes(content)
-    native = probe_readings(subprocess.run([native_probe] + paths, stdout=subprocess.PIPE, check=True).stdout.decode())
     readings = {}
 
     def read(build):
         if build.name not in readings:
             prefix64.set_locale("default")
-            wine = probe_readings(prefix64.run(["wine", build.file("kelvo-profile-probe.exe")]
-                                               + [windows_path(p) for p in paths]))
-            readings[build.name] = {name: (wine.get(i), native.get(i)) for i, name in enumerate(PROFILE_CASES, 1)}
+            probe = build.file("kelvo-dialog-probe.exe")
+            out = prefix64.run(["wine", probe, "profile"] + list(map(windows_path, paths)))
+            wine = {r["file"]: (r["wait"], r["komakasa"], r["colmode"])
+                    for r in (json.loads(line) for line in out.splitlines() if line.startswith("{"))}
+            readings[build.name] = {name: wine.get(i) for i, name in enumerate(PROFILE_CASES, 1)}
         return readings[build.name]
     return read
 
 
 @pytest.mark.parametrize("case", PROFILE_CASES)
 def test_settings_file_reads_as_on_the_platform(build, profile_readings, case):
-    scope, _, expected = PROFILE_CASES[case]
-    wine, native = profile_readings(build)[case]
-    assert wine == expected, "Wine reads %s" % (wine,)
-    # What the program relies on reads the same on the stand-in; the platform's finer points of syntax
-    # ("platform" rows) need not.
-    if scope == "both":
-        assert native == expected, "the stand-in reads %s" % (native,)
+    # tests/standin reads the rows the program relies on ("both") on the stand-in too.
+    wine = profile_readings(build)[case]
+    assert wine == PROFILE_CASES[case][2], "Wine reads %s" % (wine,)
 
 
 # ---------------------------------------------------------------- the glyph, frame by frame
@@ -452,19 +402,31 @@ def sinking(first, second, colour):
     return shifts
 
 
+def drawn_frame(screenshot, label, before=None):
+    """The screen once a frame is drawn and stands still: the first with a lit pixel, or the first that
+    differs from before, seen the same in two screenshots in a row."""
+    last = []
+
+    def settled():
+        now = screenshot(label)
+        last[:] = [last[-1] if last else None, now]
+        if not now.data.strip(b"\0") or (before is not None and now.data == before.data):
+            return Not("no new frame yet")
+        return now if last[0] is not None and last[0].data == now.data else Not("the frame is still changing")
+    return wait_until("a frame drawn (%s)" % label, settled, 15)
+
+
 # colmode 0: every glyph of the first frame has hue 4, of the second hue 8.
 FIRST_HUE, SECOND_HUE = (255, 4, 0), (255, 8, 0)
 
 
 @pytest.mark.parametrize("locale", bench.LOCALES)
 def test_first_frames_draw_stars_that_sink(display, harness, folder, screenshot, locale):
-    # Three seconds between frames, so that each picture holds one frame.
+    # Three seconds between frames, so that each still picture holds one frame.
     start_full_screen(harness, display, folder(ini="[TestScreenSaver]\r\nwait=3000\r\ncolmode=0\r\n"))
-    shown = time.monotonic()
     code_page = harness.one("acp")[1]["acp"]  # the code page this Wine runs the saver in
     assert (code_page == "932") == (locale == "ja"), "locale %s runs in code page %s" % (locale, code_page)
-    time.sleep(max(0.0, 4.5 - (time.monotonic() - shown)))
-    first = screenshot("first-frame-cp" + code_page)
+    first = drawn_frame(screenshot, "first-frame-cp" + code_page)
     whole = [g for g in lit_groups(first) if clear_of_edges(first, g)]
     verdicts = [not_a_star(g) for g in whole]
     colours = {first.pixel(x, y) for g in whole for (x, y) in g}
@@ -475,8 +437,7 @@ def test_first_frames_draw_stars_that_sink(display, harness, folder, screenshot,
     assert verdicts.count(None) >= min(4, len(whole)), summary + ": the glyphs are not stars"
     assert colours == {FIRST_HUE}, summary
 
-    time.sleep(max(0.0, 7.5 - (time.monotonic() - shown)))
-    second = screenshot("second-frame-cp" + code_page)
+    second = drawn_frame(screenshot, "second-frame-cp" + code_page, first)
     shifts = sinking(first, second, FIRST_HUE)
     summary = "the second frame moved the lone first glyphs down by %s rows" % ["%.1f" % s for s in shifts]
     assert len(shifts) >= 3, summary + ": too few lone glyphs to follow"

@@ -71,13 +71,9 @@ TEST_F(RunSaverTest, RegistersTheBlackCursorlessClassWithTheWindowProcedure)
     EXPECT_EQ(standin::classes[0].name, "WindowsScreenSaverClass");
     EXPECT_EQ(record.style, 0x2Bu);
     EXPECT_EQ(record.lpfnWndProc, &SaverWindowProc);
-    EXPECT_EQ(record.cbClsExtra, 0);
-    EXPECT_EQ(record.cbWndExtra, 0);
     EXPECT_EQ(record.hInstance, TestInstance);
     EXPECT_EQ(record.hIcon, nullptr);
     EXPECT_EQ(record.hCursor, nullptr);
-    EXPECT_EQ(record.lpszMenuName, nullptr);
-    EXPECT_NE(record.hbrBackground, nullptr);
     EXPECT_EQ(record.hbrBackground, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 
     std::vector<standin::Call> icons = standin::CallsNamed("LoadIconA");
@@ -257,7 +253,6 @@ TEST_F(RunSaverTest, RunWithoutAWindowReportsFailureAndStillReleasesThePasswordM
         standin::createWindowFails = c.createFails;
 
         EXPECT_EQ(RunSaver(nullptr), SaverWindowFailed);
-        EXPECT_NE(SaverWindowFailed, 0);
         EXPECT_EQ(standin::CountCalls("CreateWindowExA"), c.createFails ? 1 : 0);
         EXPECT_EQ(standin::CountCalls("GetMessageA"), 0);
         EXPECT_EQ(standin::CountCalls("FreeLibrary"), 1);

@@ -9,6 +9,8 @@
 //   kelvo-dialog-probe state <dialog>     a running dialog (handle in decimal) seen from outside:
 //                                         owner, controls, scroll bar, label, field, list items
 //                                         (through the wide interface) and the focus
+//   kelvo-dialog-probe profile <path>...  what GetPrivateProfileIntW reads from each settings file, key
+//                                         by key as the saver asks for them (paths in plain ASCII)
 //   kelvo-dialog-probe measure <path> [id utf8-hex]...
 //                                         dialog 2003 made hidden in this process from kelvo.scr:
 //                                         the font it got, and for every text (the template's and
@@ -23,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "probe_text.h"
+
 namespace {
 
 constexpr WORD Japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
@@ -31,19 +35,10 @@ constexpr int WaitScrollBar = 1003;
 constexpr int ColourModeList = 1005;
 constexpr UINT ReadTimeoutMs = 3000;
 
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size, nullptr, nullptr);
-    return result;
-}
-
-std::string Json(const std::wstring& text)
+std::string Json(const std::string& text)
 {
     std::string result = "\"";
-    for (unsigned char c : Utf8(text)) {
+    for (unsigned char c : text) {
         if (c == '"' || c == '\\') {
             result += '\\';
             result += static_cast<char>(c);
@@ -70,7 +65,9 @@ std::string Hex(const void* data, DWORD size)
     return result;
 }
 
-unsigned long long HandleValue(HWND window) { return static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)); }
+using probe::HandleValue;
+
+std::string Json(const wchar_t* text) { return Json(probe::Utf8(text)); }
 
 // A text given on the command line as the hexadecimal digits of its UTF-8 bytes, so that it
 // passes through any ANSI code page unharmed.
@@ -142,7 +139,7 @@ int Resources(const char* path)
     int chosen = group.data ? LookupIconIdFromDirectoryEx(static_cast<PBYTE>(const_cast<void*>(group.data)), TRUE, 32, 32,
                                                           LR_DEFAULTCOLOR)
                             : 0;
-    int width = 0, height = 0, bits = 0;
+    int width = 0, height = 0;
     HICON made = icon.data ? CreateIconFromResourceEx(static_cast<PBYTE>(const_cast<void*>(icon.data)), icon.size, TRUE,
                                                       0x00030000, 32, 32, LR_DEFAULTCOLOR)
                            : nullptr;
@@ -153,59 +150,24 @@ int Resources(const char* path)
             GetObjectW(info.hbmMask, sizeof mask, &mask);
             width = mask.bmWidth;
             height = info.hbmColor ? mask.bmHeight : mask.bmHeight / 2;
-            if (info.hbmColor) {
-                BITMAP colour{};
-                GetObjectW(info.hbmColor, sizeof colour, &colour);
-                bits = colour.bmBitsPixel;
-                DeleteObject(info.hbmColor);
-            }
+            if (info.hbmColor) DeleteObject(info.hbmColor);
             DeleteObject(info.hbmMask);
         }
         DestroyIcon(made);
     }
-    printf("{\"what\":\"icon\",\"chosen\":%d,\"made\":%s,\"width\":%d,\"height\":%d,\"bits\":%d}\n", chosen,
-           made ? "true" : "false", width, height, bits);
+    printf("{\"what\":\"icon\",\"chosen\":%d,\"made\":%s,\"width\":%d,\"height\":%d}\n", chosen,
+           made ? "true" : "false", width, height);
     FreeLibrary(module);
     return 0;
 }
 
 // ---------------------------------------------------------------- a running dialog
 
-std::wstring TextOf(HWND window)
-{
-    wchar_t text[1024] = L"";
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, ReadTimeoutMs,
-                             &result))
-        return L"<no answer>";
-    text[1023] = L'\0';
-    return text;
-}
-
 LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, ReadTimeoutMs, &result)) return -2;
     return static_cast<LRESULT>(result);
-}
-
-struct Children {
-    HWND dialog;
-    std::vector<HWND> list;
-};
-
-BOOL CALLBACK CollectChild(HWND window, LPARAM parameter)
-{
-    Children& children = *reinterpret_cast<Children*>(parameter);
-    if (GetParent(window) == children.dialog) children.list.push_back(window);
-    return TRUE;
-}
-
-std::string ClassOf(HWND window)
-{
-    wchar_t name[256] = L"";
-    GetClassNameW(window, name, 256);
-    return Json(name);
 }
 
 std::string RectJson(RECT rect)
@@ -236,19 +198,17 @@ int State(HWND dialog)
     printf("{\"what\":\"dialog\",\"hwnd\":%llu,\"owner\":%llu,\"unicode\":%s,\"visible\":%s,\"title\":%s,\"rect\":%s,"
            "\"client\":%s,\"origin\":[%ld,%ld],\"focus\":%d,\"active\":%s,\"style\":%lu}\n",
            HandleValue(dialog), HandleValue(GetWindow(dialog, GW_OWNER)), IsWindowUnicode(dialog) ? "true" : "false",
-           IsWindowVisible(dialog) ? "true" : "false", Json(TextOf(dialog)).c_str(), RectJson(window).c_str(),
-           RectJson(client).c_str(), origin.x, origin.y, focusId, gui.hwndActive == dialog ? "true" : "false",
+           IsWindowVisible(dialog) ? "true" : "false", Json(probe::TextOf(dialog, "<no answer>")).c_str(),
+           RectJson(window).c_str(), RectJson(client).c_str(), origin.x, origin.y, focusId, gui.hwndActive == dialog ? "true" : "false",
            static_cast<unsigned long>(GetWindowLongW(dialog, GWL_STYLE)));
 
-    Children children{dialog, {}};
-    EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
-    for (HWND child : children.list) {
+    for (HWND child : probe::DirectChildren(dialog)) {
         RECT rect{};
         GetWindowRect(child, &rect);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
         printf("{\"what\":\"control\",\"hwnd\":%llu,\"id\":%d,\"class\":%s,\"text\":%s,\"rect\":%s,\"visible\":%s}\n",
-               HandleValue(child), GetDlgCtrlID(child), ClassOf(child).c_str(), Json(TextOf(child)).c_str(),
-               RectJson(rect).c_str(), IsWindowVisible(child) ? "true" : "false");
+               HandleValue(child), GetDlgCtrlID(child), Json(probe::ClassOf(child)).c_str(),
+               Json(probe::TextOf(child, "<no answer>")).c_str(), RectJson(rect).c_str(), IsWindowVisible(child) ? "true" : "false");
     }
 
     HWND scrollBar = GetDlgItem(dialog, WaitScrollBar);
@@ -291,7 +251,7 @@ void Measure(HDC context, const char* owner, int id, const std::wstring& text, L
     }
     printf("{\"what\":\"text\",\"owner\":\"%s\",\"id\":%d,\"text\":%s,\"width\":%ld,\"height\":%ld,\"room\":%ld,"
            "\"missing\":%d}\n",
-           owner, id, Json(text).c_str(), size.cx, size.cy, room, missing);
+           owner, id, Json(text.c_str()).c_str(), size.cx, size.cy, room, missing);
 }
 
 int MeasureTexts(const char* path, int extraCount, char** extras)
@@ -322,9 +282,7 @@ int MeasureTexts(const char* path, int extraCount, char** extras)
            Json(asked.lfFaceName).c_str(), asked.lfHeight, Json(face).c_str(), metrics.tmCharSet, metrics.tmAscent,
            metrics.tmHeight, GetACP(), RectJson(client).c_str());
 
-    Children children{dialog, {}};
-    EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
-    for (HWND child : children.list) {
+    for (HWND child : probe::DirectChildren(dialog)) {
         RECT rect{};
         GetWindowRect(child, &rect);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
@@ -333,7 +291,7 @@ int MeasureTexts(const char* path, int extraCount, char** extras)
         wchar_t text[256] = L"";
         GetWindowTextW(child, text, 256);
         printf("{\"what\":\"control\",\"id\":%d,\"class\":%s,\"rect\":%s,\"client\":%s}\n", GetDlgCtrlID(child),
-               ClassOf(child).c_str(), RectJson(rect).c_str(), RectJson(inside).c_str());
+               Json(probe::ClassOf(child)).c_str(), RectJson(rect).c_str(), RectJson(inside).c_str());
         if (text[0]) Measure(context, "template", GetDlgCtrlID(child), text, inside.right);
     }
     // Texts the program puts in at run time, measured against the control given on the command line.
@@ -352,12 +310,26 @@ int MeasureTexts(const char* path, int extraCount, char** extras)
 
 }  // namespace
 
+int Profiles(int count, char** paths)
+{
+    for (int i = 0; i < count; i++) {
+        std::wstring file(paths[i], paths[i] + strlen(paths[i]));
+        printf("{\"what\":\"profile\",\"file\":%d,\"wait\":%d,\"komakasa\":%d,\"colmode\":%d}\n", i + 1,
+               static_cast<int>(GetPrivateProfileIntW(L"TestScreenSaver", L"wait", 40, file.c_str())),
+               static_cast<int>(GetPrivateProfileIntW(L"TestScreenSaver", L"komakasa", 8, file.c_str())),
+               static_cast<int>(GetPrivateProfileIntW(L"TestScreenSaver", L"colmode", 0, file.c_str())));
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc >= 3 && strcmp(argv[1], "resources") == 0) return Resources(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "state") == 0)
         return State(reinterpret_cast<HWND>(static_cast<ULONG_PTR>(strtoull(argv[2], nullptr, 0))));
     if (argc >= 3 && strcmp(argv[1], "measure") == 0) return MeasureTexts(argv[2], argc - 3, argv + 3);
-    fprintf(stderr, "usage: kelvo-dialog-probe resources <path> | state <dialog> | measure <path> [id utf8-hex]...\n");
+    if (argc >= 2 && strcmp(argv[1], "profile") == 0) return Profiles(argc - 2, argv + 2);
+    fprintf(stderr, "usage: kelvo-dialog-probe resources <path> | state <dialog> | profile <path>... | measure <path> "
+                    "[id utf8-hex]...\n");
     return 2;
 }

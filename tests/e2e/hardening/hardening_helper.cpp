@@ -2,12 +2,11 @@
 //
 //   kelvo-hardening-helper watch <pid> <interval-ms> <count>
 //       What another process holds, sampled from outside it; one line per sample:
-//       sample n=<i> ms=<since start> alive=<0|1> gdi=<GetGuiResources GDI> user=<... USER>
-//              gdi_table=<used entries of its GDI handle table> handles=<kernel handles>
-//              private=<bytes> working=<bytes> pagefile=<bytes>
-//       A value the system does not give is -1. Wine answers GetGuiResources with 0 and
-//       ERROR_CALL_NOT_IMPLEMENTED, so the GDI count there comes from the process's own GDI
-//       handle table, which its process environment block points to, as on Windows.
+//       sample n=<i> ms=<since start> alive=<0|1> gdi_table=<used entries of its GDI handle table>
+//              handles=<kernel handles> working=<working set bytes>
+//       A value the system does not give is -1. Wine's GetGuiResources is a stub, so the GDI count
+//       comes from the process's own GDI handle table, which its process environment block points
+//       to, as on Windows.
 //   kelvo-hardening-helper selftest
 //       Creates 100 brushes in its own process and prints the table count before and after, to
 //       show that the count sees GDI objects at all.
@@ -77,14 +76,6 @@ long long GdiTableEntries(HANDLE process)
 #endif
 }
 
-long long GuiResources(HANDLE process, DWORD which)
-{
-    SetLastError(0);
-    DWORD count = GetGuiResources(process, which);
-    if (count == 0 && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) return -1;
-    return count;
-}
-
 int Watch(DWORD pid, DWORD interval, int count)
 {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
@@ -96,21 +87,15 @@ int Watch(DWORD pid, DWORD interval, int count)
     for (int n = 0; n < count; ++n) {
         if (n > 0) Sleep(interval);
         bool alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-        PROCESS_MEMORY_COUNTERS_EX memory{};
+        PROCESS_MEMORY_COUNTERS memory{};
         memory.cb = sizeof memory;
-        long long privateBytes = -1, working = -1, pagefile = -1;
-        if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory)) {
-            privateBytes = static_cast<long long>(memory.PrivateUsage);
-            working = static_cast<long long>(memory.WorkingSetSize);
-            pagefile = static_cast<long long>(memory.PagefileUsage);
-        }
+        long long working = GetProcessMemoryInfo(process, &memory, sizeof memory)
+                                ? static_cast<long long>(memory.WorkingSetSize)
+                                : -1;
         DWORD handles = 0;
         long long handleCount = GetProcessHandleCount(process, &handles) ? static_cast<long long>(handles) : -1;
-        std::printf("sample n=%d ms=%lu alive=%d gdi=%lld user=%lld gdi_table=%lld handles=%lld private=%lld "
-                    "working=%lld pagefile=%lld\n",
-                    n, GetTickCount() - begin, alive ? 1 : 0, GuiResources(process, GR_GDIOBJECTS),
-                    GuiResources(process, GR_USEROBJECTS), GdiTableEntries(process), handleCount, privateBytes,
-                    working, pagefile);
+        std::printf("sample n=%d ms=%lu alive=%d gdi_table=%lld handles=%lld working=%lld\n", n,
+                    GetTickCount() - begin, alive ? 1 : 0, GdiTableEntries(process), handleCount, working);
         std::fflush(stdout);
         if (!alive) break;
     }

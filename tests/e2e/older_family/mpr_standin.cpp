@@ -16,14 +16,12 @@ extern "C" DWORD WINAPI PwdChangePasswordA(LPCSTR provider, HWND owner, DWORD re
 {
     LONG call = ++calls;
     DWORD tick = GetTickCount();
-    char providerText[800], ownerClass[800], ownerTitle[800];
-    standin_log::Encode(provider != nullptr ? provider : "(null)", providerText, sizeof providerText);
-    standin_log::DescribeWindow(owner, ownerClass, ownerTitle, sizeof ownerClass);
     standin_log::Line("change call=%ld provider=%s owner=%llu owner_class=%s reserved1=%lu reserved2=%lu "
                       "foreground=%llu tick=%lu",
-                      call, providerText, standin_log::HandleNumber(owner), ownerClass,
+                      call, probe::Encode(provider != nullptr ? provider : "(null)").c_str(), probe::HandleValue(owner),
+                      standin_log::WindowClass(owner).c_str(),
                       static_cast<unsigned long>(reserved1), static_cast<unsigned long>(reserved2),
-                      standin_log::HandleNumber(GetForegroundWindow()), tick);
+                      probe::HandleValue(GetForegroundWindow()), tick);
     Sleep(static_cast<DWORD>(standin_log::Number("KELVO_CHANGE_DELAY_MS", 0)));
     DWORD result = static_cast<DWORD>(standin_log::Number("KELVO_CHANGE_RESULT", 0));
     standin_log::Line("change-return call=%ld result=%lu tick=%lu", call, static_cast<unsigned long>(result),

@@ -7,7 +7,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+
+#include "probe_text.h"
 
 namespace standin_log {
 
@@ -61,43 +62,15 @@ inline long Answer(const char* name, long call, long fallback)
     return answer;
 }
 
-// Letters, digits and a few marks as they are; every other byte percent-encoded; empty as "%".
-inline void Encode(const char* text, char* out, size_t size)
-{
-    size_t used = 0;
-    if (text == nullptr || *text == '\0') {
-        snprintf(out, size, "%%");
-        return;
-    }
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != 0 && used + 4 < size; p++) {
-        unsigned char c = *p;
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-            c == '-' || c == '#' || c == ':') {
-            out[used++] = static_cast<char>(c);
-        } else {
-            used += static_cast<size_t>(snprintf(out + used, size - used, "%%%02X", c));
-        }
-    }
-    out[used] = '\0';
-}
+// The class and title of a window, encoded; the title is read without a message, so that asking
+// does not reach the window's procedure.
+inline std::string WindowClass(HWND window) { return probe::Encode(window ? probe::ClassOf(window) : ""); }
 
-inline unsigned long long HandleNumber(const void* handle)
+inline std::string WindowTitle(HWND window)
 {
-    return static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(handle));
-}
-
-// The class and title of a window as encoded texts; the title is read without a message, so that
-// asking does not reach the window's procedure.
-inline void DescribeWindow(HWND window, char* className, char* title, size_t size)
-{
-    char name[256] = "";
-    if (window == nullptr || !GetClassNameA(window, name, sizeof name)) name[0] = '\0';
-    Encode(name, className, size);
-    wchar_t wide[256] = L"";
-    char text[768] = "";
-    if (window != nullptr && InternalGetWindowText(window, wide, 256) > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    Encode(text, title, size);
+    wchar_t text[256] = L"";
+    if (window != nullptr) InternalGetWindowText(window, text, 256);
+    return probe::Encode(probe::Utf8(text));
 }
 
 // A "load" or "unload" line with the module's own file name, for either stand-in's DllMain.
@@ -109,9 +82,7 @@ inline void ModuleEvent(HMODULE module, DWORD reason)
     const char* name = path;
     for (const char* p = path; *p != '\0'; p++)
         if (*p == '\\' || *p == '/') name = p + 1;
-    char encoded[MAX_PATH * 3];
-    Encode(name, encoded, sizeof encoded);
-    Line("%s module=%s pid=%lu tick=%lu", reason == DLL_PROCESS_ATTACH ? "load" : "unload", encoded,
+    Line("%s module=%s pid=%lu tick=%lu", reason == DLL_PROCESS_ATTACH ? "load" : "unload", probe::Encode(name).c_str(),
          GetCurrentProcessId(), GetTickCount());
 }
 

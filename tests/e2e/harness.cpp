@@ -446,7 +446,7 @@ void Shortcut(const std::string& link)
     if (SUCCEEDED(result)) result = shellLink->GetPath(target, 2048, nullptr, 0);
     if (SUCCEEDED(result)) result = shellLink->GetArguments(arguments, 2048);
     if (FAILED(result)) Line("error shortcut 0x%08lx", static_cast<unsigned long>(result));
-    else Line("shortcut target=%s arguments=%s", Encode(Utf8(target)).c_str(), Encode(Utf8(arguments)).c_str());
+    else Line("shortcut target=%s arguments=%s", Encode(probe::Utf8(target)).c_str(), Encode(probe::Utf8(arguments)).c_str());
     if (file) file->Release();
     if (shellLink) shellLink->Release();
     if (SUCCEEDED(initialized)) CoUninitialize();

@@ -17,7 +17,7 @@ import subprocess
 import pytest
 
 import bench
-from bench import IDOK, SAVER_CLASS, windows_path
+from bench import DIALOG_CLASS, IDOK, SAVER_CLASS, WM_COMMAND, windows_path
 
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kelvo"
@@ -102,14 +102,14 @@ class Installation:
         trace = os.path.join(self.prefix.path, "setup-trace.txt")
         with open(trace, "w") as log:
             setup = subprocess.Popen(["wine", self.setup], env=self.prefix.env(WINEDEBUG="+process"), stderr=log)
-            deadline = time.time() + 60
-            while setup.poll() is None:
-                assert time.time() < deadline, "the installer's pages did not end within 60 s"
+
+            def clicked_through():
                 for page in ("Installation Options", "Completed"):
                     window = self.harness.find(DIALOG_CLASS, "Kelvo %s Setup: %s" % (VERSION, page))
                     if window:
                         self.harness.command("post", window["hwnd"], WM_COMMAND, IDOK, 0)
-                time.sleep(0.2)
+                return setup.poll() is not None or bench.Not("the installer still runs")
+            bench.wait_until("Install and Close on the installer's pages", clicked_through, 60)
         with open(trace, errors="replace") as log:
             started = re.findall(r"CreateProcessInternalW app .* cmdline L\"(.*)\"$", log.read(), re.MULTILINE)
         return [re.sub(r"\\(.)", r"\1", line) for line in started]

@@ -164,27 +164,10 @@ def end_group(process, timeout=10):
 # ---------------------------------------------------------------- the display
 
 # Xorg's dummy driver, unlike Xvfb, can switch the screen between the modes of its configuration.
-DUMMY_CONFIG = """Section "Device"
-    Identifier "dummy"
-    Driver "dummy"
-    VideoRam 32768
-EndSection
-Section "Monitor"
-    Identifier "monitor"
-    HorizSync 5.0 - 1000.0
-    VertRefresh 5.0 - 200.0
-EndSection
-Section "Screen"
-    Identifier "screen"
-    Device "dummy"
-    Monitor "monitor"
-    DefaultDepth 24
-    SubSection "Display"
-        Depth 24
-        Modes "%dx%d" "1920x1080"
-        Virtual 1920 1080
-    EndSubSection
-EndSection
+DUMMY_CONFIG = """Section "Device" Identifier "dummy" Driver "dummy" VideoRam 32768 EndSection
+Section "Monitor" Identifier "monitor" HorizSync 5.0 - 1000.0 VertRefresh 5.0 - 200.0 EndSection
+Section "Screen" Identifier "screen" Device "dummy" Monitor "monitor" DefaultDepth 24
+    SubSection "Display" Depth 24 Modes "%dx%d" "1920x1080" Virtual 1920 1080 EndSubSection EndSection
 """
 
 

@@ -128,9 +128,9 @@ int RunSaver(HWND parent)
     }
 
     if (!PreviewMode) SetForegroundWindow(SaverWindow);
+    UINT_PTR watch = SetTimer(nullptr, 0, WatchInterval, nullptr);
     // GetMessageA answers -1 when it fails; a loop on any nonzero answer would then
     // spin forever, so only a real message keeps it going.
-    UINT_PTR watch = SetTimer(nullptr, 0, WatchInterval, nullptr);
     MSG message = {};
     BOOL received;
     bool shown = true;

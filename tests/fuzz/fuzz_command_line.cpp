@@ -153,8 +153,6 @@ SaverFolder settingsFolder;
 int idleCalls;
 bool pressOk;
 
-BOOL WINAPI AcceptPassword(HWND) { return TRUE; }
-
 DWORD WINAPI RecordChangePassword(LPCSTR provider, HWND owner, DWORD, DWORD)
 {
     standin::Record("PwdChangePasswordA", {HandleValue(owner)}, provider);
@@ -210,10 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (flags & 8)
         standin::AddModule("MPR.DLL", {{"PwdChangePasswordA", reinterpret_cast<FARPROC>(RecordChangePassword)}});
-    if (flags & 128) {
-        standin::registry["Control Panel\\Desktop"]["ScreenSaveUsePassword"] = {1, 0, 0, 0};
-        standin::AddModule("PASSWORD.CPL", {{"VerifyScreenSavePwd", reinterpret_cast<FARPROC>(AcceptPassword)}});
-    }
+    if (flags & 128) AddAcceptingPasswordModule();
     pressOk = (flags & 64) != 0;
     standin::idle = Idle;
     standin::dialogScript = AnswerDialog;

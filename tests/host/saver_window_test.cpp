@@ -23,23 +23,11 @@ void ResetHost()
     SaverInstance = TestInstance;
 }
 
-// Ends a run the way a user does: once the loop waits, a close request arrives.
-void CloseWhenIdle()
-{
-    standin::idle = [] {
-        standin::Window* record = standin::FindWindowRecord(SaverWindow);
-        if (record != nullptr && record->alive) PostMessageA(SaverWindow, WM_CLOSE, 0, 0);
-    };
-}
-
-BOOL WINAPI AcceptPassword(HWND) { return TRUE; }
-
 // Older family with password protection on and a password module that accepts.
 void EnablePasswordModule()
 {
     OlderFamily = 1;
-    standin::registry["Control Panel\\Desktop"]["ScreenSaveUsePassword"] = {1, 0, 0, 0};
-    standin::AddModule("PASSWORD.CPL", {{"VerifyScreenSavePwd", reinterpret_cast<FARPROC>(AcceptPassword)}});
+    AddAcceptingPasswordModule();
 }
 
 bool Called(const std::string& name, const std::string& text)
@@ -63,7 +51,7 @@ protected:
 
 TEST_F(RunSaverTest, RegistersTheBlackCursorlessClassWithTheWindowProcedure)
 {
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     ASSERT_EQ(RunSaver(nullptr), 0);
 
     ASSERT_EQ(standin::classes.size(), 1u);
@@ -105,10 +93,7 @@ TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
         ResetHost();
         standin::screen = c.screen;
         HWND parent = c.preview ? standin::AddWindow(c.parentWidth, c.parentHeight, "Desk") : nullptr;
-        if (c.preview)
-            standin::idle = [parent] { DestroyWindow(parent); };
-        else
-            CloseWhenIdle();
+        EndRunsWhenIdle();
 
         EXPECT_EQ(RunSaver(parent), 0);
 
@@ -123,7 +108,7 @@ TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
 
 TEST_F(RunSaverTest, FullScreenRunTakesTheForegroundAndEndsWithZeroAfterAClose)
 {
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(nullptr), 0);
 
     // The screen's context is given back; the window comes forward before the loop.
@@ -143,7 +128,7 @@ TEST_F(RunSaverTest, PreviewRunNeitherLooksForAnotherSaverNorTakesTheForeground)
     // A full-screen saver already runs; a preview starts all the same.
     standin::AddWindow(1024, 768, "WindowsScreenSaverClass", "Screen Saver");
     HWND parent = standin::AddWindow(152, 112, "Desk");
-    standin::idle = [parent] { DestroyWindow(parent); };
+    EndRunsWhenIdle();
 
     EXPECT_EQ(RunSaver(parent), 0);
 
@@ -210,7 +195,7 @@ TEST_F(RunSaverTest, OnlyATopLevelSaverTitledScreenSaverCountsAsRunning)
         SCOPED_TRACE(title);
         ResetHost();
         standin::AddWindow(1024, 768, "WindowsScreenSaverClass", title);
-        CloseWhenIdle();
+        EndRunsWhenIdle();
         EXPECT_EQ(RunSaver(nullptr), 0);
         EXPECT_EQ(standin::CountCalls("CreateWindowExA"), 1);
     }
@@ -219,7 +204,7 @@ TEST_F(RunSaverTest, OnlyATopLevelSaverTitledScreenSaverCountsAsRunning)
 TEST_F(RunSaverTest, PasswordModuleIsLoadedBeforeTheClassInFullScreenOnlyAndReleasedAfterTheLoop)
 {
     EnablePasswordModule();
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(nullptr), 0);
     int loaded = IndexOfCallWithText("LoadLibraryA", "PASSWORD.CPL");
     ASSERT_GE(loaded, 0);
@@ -233,7 +218,7 @@ TEST_F(RunSaverTest, PasswordModuleIsLoadedBeforeTheClassInFullScreenOnlyAndRele
     ResetHost();
     EnablePasswordModule();
     HWND parent = standin::AddWindow(152, 112, "Desk");
-    standin::idle = [parent] { DestroyWindow(parent); };
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(parent), 0);
     EXPECT_EQ(standin::CountCalls("LoadLibraryA"), 0);
 }
@@ -263,7 +248,7 @@ TEST_F(RunSaverTest, RunWithoutAWindowReportsFailureAndStillReleasesThePasswordM
 TEST_F(RunSaverTest, FailingMessageQueueEndsTheLoopAsAFailure)
 {
     standin::getMessageFailures = 1;
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(nullptr), SaverWindowFailed);
     EXPECT_EQ(standin::CountCalls("GetMessageA"), 1);
     EXPECT_EQ(standin::CountCalls("DispatchMessageA"), 0);
@@ -286,10 +271,7 @@ TEST_F(RunSaverTest, AutoPlayQueryIsRegisteredOnTheOlderFamilyOnly)
         OlderFamily = c.older;
         QueryCancelAutoPlayMessage = 0xDEAD;
         HWND parent = c.preview ? standin::AddWindow(152, 112, "Desk") : nullptr;
-        if (c.preview)
-            standin::idle = [parent] { DestroyWindow(parent); };
-        else
-            CloseWhenIdle();
+        EndRunsWhenIdle();
 
         EXPECT_EQ(RunSaver(parent), 0);
 
@@ -344,7 +326,7 @@ TEST_F(RunSaverTest, InputMethodIsDetachedAtCreationAndHandedBackAtDestruction)
             if (c.exported) exports["ImmAssociateContext"] = reinterpret_cast<FARPROC>(RecordAssociateContext);
             standin::AddModule("IMM32.DLL", exports, c.moduleLoaded);
         }
-        CloseWhenIdle();
+        EndRunsWhenIdle();
 
         EXPECT_EQ(RunSaver(nullptr), 0);
 
@@ -367,7 +349,7 @@ class SaverWindowProcTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetHost(); }
 
-    HWND MakeSaverWindow(bool preview, bool withParent = true)
+    HWND MakeSaverWindow(bool preview, bool withParent = true, bool clearLog = true)
     {
         PreviewMode = preview;
         parent = preview && withParent ? standin::AddWindow(200, 150, "Desk") : nullptr;
@@ -378,8 +360,10 @@ protected:
         window = CreateWindowExA(preview ? 0 : WS_EX_TOPMOST, "WindowsScreenSaverClass",
                                  preview ? "Preview" : "Screen Saver", preview ? 0x52000000 : 0x96000000, 0, 0, 200,
                                  150, parent, nullptr, TestInstance, nullptr);
-        standin::calls.clear();
-        standin::posted.clear();
+        if (clearLog) {
+            standin::calls.clear();
+            standin::posted.clear();
+        }
         return window;
     }
 
@@ -408,14 +392,7 @@ TEST_F(SaverWindowProcTest, CreationRecordsTheCursorAndHidesItInFullScreenOnly)
         SCOPED_TRACE(preview ? "preview" : "full screen");
         ResetHost();
         standin::cursor = POINT{321, 123};
-        PreviewMode = preview;
-        HWND desk = preview ? standin::AddWindow(200, 150, "Desk") : nullptr;
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = SaverWindowProc;
-        windowClass.lpszClassName = "WindowsScreenSaverClass";
-        RegisterClassA(&windowClass);
-        HWND made = CreateWindowExA(0, "WindowsScreenSaverClass", "", 0, 0, 0, 200, 150, desk, nullptr,
-                                    TestInstance, nullptr);
+        HWND made = MakeSaverWindow(preview, true, false);
 
         ASSERT_NE(made, nullptr);
         EXPECT_EQ(MouseReference.x, 321);

@@ -36,3 +36,25 @@ inline void StartFreshProcess()
     EffectState = EffectStateRecord{};
     RandomState = 1;
 }
+
+// Ends every saver run once its loop waits: a full-screen saver gets a close request, a preview loses its parent.
+inline void EndRunsWhenIdle()
+{
+    standin::idle = [] {
+        standin::Window* record = standin::FindWindowRecord(SaverWindow);
+        if (record == nullptr || !record->alive) return;
+        if (PreviewMode)
+            DestroyWindow(record->parent);
+        else
+            PostMessageA(SaverWindow, WM_CLOSE, 0, 0);
+    };
+}
+
+inline BOOL WINAPI AcceptPassword(HWND) { return TRUE; }
+
+// Password protection switched on, with a password module that accepts.
+inline void AddAcceptingPasswordModule()
+{
+    standin::registry["Control Panel\\Desktop"]["ScreenSaveUsePassword"] = {1, 0, 0, 0};
+    standin::AddModule("PASSWORD.CPL", {{"VerifyScreenSavePwd", reinterpret_cast<FARPROC>(AcceptPassword)}});
+}

@@ -9,11 +9,8 @@
 #include "surface.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -41,6 +38,12 @@ int DrawsBetween(DWORD from, DWORD to) {
 }
 
 auto Fields(const Sparkle& s) { return std::make_tuple(s.x, s.y, s.dx, s.dy, s.hue); }
+
+std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> AllFields() {
+    std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> fields;
+    for (const Sparkle& s : EffectState.sparkles) fields.push_back(Fields(s));
+    return fields;
+}
 
 std::vector<COLORREF> BrushColours() {
     std::vector<COLORREF> colours;
@@ -233,8 +236,7 @@ TEST_F(Effect, AnyColmodeButZeroAndTwoActsAsOne) {
         EXPECT_EQ(DrawsBetween(42, RandomState), 40) << colmode;
         standin::calls.clear();
         Tick(window);
-        std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> sparkles;
-        for (const Sparkle& s : EffectState.sparkles) sparkles.push_back(Fields(s));
+        const auto sparkles = AllFields();
         if (apart.empty()) {
             apart = sparkles;
             apartColours = BrushColours();
@@ -362,8 +364,7 @@ TEST_F(Effect, ATickWithoutADeviceContextStillMovesTheSparkles) {
     HWND drawn = Create(96, 64, 5, "colmode=2");
     for (int frame = 0; frame < 3; ++frame) Tick(drawn);
     const DWORD drawnState = RandomState;
-    std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> drawnSparkles;
-    for (const Sparkle& s : EffectState.sparkles) drawnSparkles.push_back(Fields(s));
+    const auto drawnSparkles = AllFields();
 
     HWND blind = Create(96, 64, 5, "colmode=2");
     standin::FillWindow(blind, RGB(1, 2, 3));
@@ -371,9 +372,7 @@ TEST_F(Effect, ATickWithoutADeviceContextStillMovesTheSparkles) {
     standin::calls.clear();
     for (int frame = 0; frame < 3; ++frame) Tick(blind);
     EXPECT_EQ(RandomState, drawnState);
-    std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> blindSparkles;
-    for (const Sparkle& s : EffectState.sparkles) blindSparkles.push_back(Fields(s));
-    EXPECT_EQ(blindSparkles, drawnSparkles);
+    EXPECT_EQ(AllFields(), drawnSparkles);
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 96; ++x) ASSERT_EQ(standin::Pixel(blind, x, y), RGB(1, 2, 3));
     EXPECT_EQ(standin::LiveGdiObjects(), 0);
@@ -392,12 +391,8 @@ TEST_F(Effect, AnEmptyClientAreaNeitherCrashesNorDisturbsTheDraws) {
         HWND window = Create(c.width, c.height, 8, "");
         EXPECT_EQ(DrawsBetween(8, RandomState), 32);
         for (const Sparkle& s : EffectState.sparkles) {
-            if (c.width <= 0) {
-                EXPECT_EQ(s.x, 0);
-            }
-            if (c.height <= 0) {
-                EXPECT_EQ(s.y, 0);
-            }
+            if (c.width <= 0) { EXPECT_EQ(s.x, 0); }
+            if (c.height <= 0) { EXPECT_EQ(s.y, 0); }
         }
         for (int frame = 0; frame < 3; ++frame) Tick(window);
         EXPECT_EQ(standin::CountCalls("BitBlt"), 3 * (c.columns + c.rows)) << c.width << "x" << c.height;

@@ -138,17 +138,10 @@ TEST_F(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
         int selection;
     };
     const Case cases[] = {
-        {"wait=5", 10, " 10", "8", 0},
-        {"wait=500", 200, "200", "8", 0},
-        {"wait=-7", 10, " 10", "8", 0},
-        {"wait=99", 99, " 99", "8", 0},
-        {"komakasa=0", 40, " 40", "1", 0},
-        {"komakasa=99", 40, " 40", "64", 0},
-        {"komakasa=17", 40, " 40", "17", 0},
-        {"colmode=1", 40, " 40", "8", 1},
-        {"colmode=2", 40, " 40", "8", 2},
-        {"colmode=5", 40, " 40", "8", -1},
-        {"colmode=-1", 40, " 40", "8", -1},
+        {"wait=5", 10, " 10", "8", 0},        {"wait=500", 200, "200", "8", 0},    {"wait=-7", 10, " 10", "8", 0},
+        {"wait=99", 99, " 99", "8", 0},       {"komakasa=0", 40, " 40", "1", 0},   {"komakasa=99", 40, " 40", "64", 0},
+        {"komakasa=17", 40, " 40", "17", 0},  {"colmode=1", 40, " 40", "8", 1},    {"colmode=2", 40, " 40", "8", 2},
+        {"colmode=5", 40, " 40", "8", -1},    {"colmode=-1", 40, " 40", "8", -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

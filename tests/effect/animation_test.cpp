@@ -18,8 +18,7 @@
 
 namespace {
 
-// The generator's rule written out here, so that expectations do not lean on
-// the code under test.
+// The generator's rule written out here, so that expectations do not lean on the code under test.
 DWORD Step(DWORD state) { return state * 214013u + 2531011u; }
 
 std::vector<LONG> DrawsFrom(DWORD state, int count) {
@@ -145,9 +144,8 @@ TEST_F(Effect, TheTopStripIsPaintedBlack) {
 }
 
 TEST_F(Effect, BandsLandTheirDrawnOffsetsAway) {
-    // Komakasa 8 on 64 x 64: 8 column bands then 8 row bands. A marker at (10, 20)
-    // rides column band 1 down by its offset d, then the row band it landed in
-    // across by that band's offset e.
+    // Komakasa 8 on 64 x 64: 8 column bands then 8 row bands. A marker at (10, 20) rides column band 1 down by its
+    // offset d, then the row band it landed in across by that band's offset e.
     const int seeds[] = {3, 11, 2024, 77777};
     for (int seed : seeds) {
         HWND window = Prepare(64, 64, 8, 1);
@@ -263,34 +261,33 @@ TEST_F(Effect, ColmodeTwoDrawsGreenThenBlueWithoutRed) {
 TEST_F(Effect, EdgeRulesRunInOrderAndDrawOnlyWhereTheySay) {
     // 200 x 160 at komakasa 64: 4 + 3 band draws come first. r holds the draws
     // that follow them; the expectation says how many of them the sparkle takes.
-    using Expect = std::function<std::pair<Sparkle, int>(const std::vector<LONG>& r)>;
+    using R = const std::vector<LONG>&;
+    using Expect = std::function<std::pair<Sparkle, int>(R r)>;
     struct Case {
         const char* name;
         Sparkle start;
         Expect expect;
     } cases[] = {
         {"left edge bounces", {2, 50, -5, 5, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{0, 55, r[0] % 9 + 5 - 4, 5, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{0, 55, r[0] % 9 + 5 - 4, 5, 4}, 1); }},
         {"top edge bounces", {50, 1, 5, -7, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{55, 0, 5, r[0] % 9 + 7 - 4, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{55, 0, 5, r[0] % 9 + 7 - 4, 4}, 1); }},
         {"right edge bounces", {180, 50, 6, 5, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{184, 55, r[0] % 9 - 6 - 4, 5, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{184, 55, r[0] % 9 - 6 - 4, 5, 4}, 1); }},
         {"bottom edge bounces", {50, 140, 5, 7, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{55, 144, 5, r[0] % 9 - 7 - 4, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{55, 144, 5, r[0] % 9 - 7 - 4, 4}, 1); }},
         {"clamped while moving away keeps its velocity", {-10, 150, 4, -5, 0},
-         [](const std::vector<LONG>&) { return std::make_pair(Sparkle{0, 144, 4, -5, 4}, 0); }},
+         [](R) { return std::make_pair(Sparkle{0, 144, 4, -5, 4}, 0); }},
         {"slow dx then slow dy drawn anew", {50, 50, 2, -1, 0},
-         [](const std::vector<LONG>& r) {
-             return std::make_pair(Sparkle{52, 49, r[0] % 24 - 12, r[1] % 24 - 12, 4}, 2);
-         }},
+         [](R r) { return std::make_pair(Sparkle{52, 49, r[0] % 24 - 12, r[1] % 24 - 12, 4}, 2); }},
         {"fast dx drawn anew", {10, 50, 40, 5, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{50, 55, r[0] % 24 - 12, 5, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{50, 55, r[0] % 24 - 12, 5, 4}, 1); }},
         {"fast dy drawn anew", {50, 100, 5, -40, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{55, 60, 5, r[0] % 24 - 12, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{55, 60, 5, r[0] % 24 - 12, 4}, 1); }},
         {"corner: left before top", {1, 2, -5, -6, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{0, 0, r[0] % 9 + 1, r[1] % 9 + 2, 4}, 2); }},
+         [](R r) { return std::make_pair(Sparkle{0, 0, r[0] % 9 + 1, r[1] % 9 + 2, 4}, 2); }},
         {"a new slow-rule velocity meets the edge rule", {1, 50, -2, 5, 0},
-         [](const std::vector<LONG>& r) {
+         [](R r) {
              LONG dx = r[0] % 24 - 12;
              if (dx < 0) return std::make_pair(Sparkle{0, 55, r[1] % 9 - dx - 4, 5, 4}, 2);
              return std::make_pair(Sparkle{0, 55, dx, 5, 4}, 1);
@@ -350,8 +347,7 @@ TEST_F(Effect, EachFrameDeletesItsBrushAndLeavesTheContextAsFound) {
     EXPECT_EQ(standin::CountCalls("ReleaseDC"), 20);
     EXPECT_EQ(EffectState.surface, nullptr);
 
-    // After a frame the context draws with its own default pen and brush again,
-    // not with the last sparkle's colour.
+    // After a frame the context draws with its own default pen and brush again, not with the last sparkle's colour.
     HDC dc = GetDC(window);
     DrawFrame(dc);
     Rectangle(dc, 20, 20, 30, 30);

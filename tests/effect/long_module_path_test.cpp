@@ -51,9 +51,8 @@ protected:
         rmdir(base.c_str());
     }
 
-    // A folder under base whose module path ("<folder>/kelvo.scr") is exactly that long, made
-    // of two levels so that a cut inside the second leaves a path into the first: the wrong
-    // folder, which gets a settings file of its own.
+    // A folder under base whose module path ("<folder>/kelvo.scr") is exactly that long, made of two levels so that a
+    // cut inside the second leaves a path into the first: the wrong folder, which gets a settings file of its own.
     std::string FolderForModuleLength(size_t length) {
         const std::string scr = "/kelvo.scr";
         outer = base + "/" + std::string(120, 'o');
@@ -80,9 +79,8 @@ TEST_F(LongModulePath, APathThatFitsReadsItsOwnFolder) {
     EXPECT_EQ(SaverSettings.komakasa, 21);
 }
 
-// One character more and GetModuleFileNameA cuts the path: the settings are the defaults,
-// not those of the folder the cut path names, and OK still ends the dialog as confirmed
-// while writing no file, there or anywhere else.
+// One character more and GetModuleFileNameA cuts the path: the settings are the defaults, not those of the folder the
+// cut path names, and OK still ends the dialog as confirmed while writing no file, there or anywhere else.
 TEST_F(LongModulePath, ACutPathGivesTheDefaultsAndOkWritesNothing) {
     for (size_t length : {ModulePathRoom, ModulePathRoom + 1, ModulePathRoom + 200}) {
         SCOPED_TRACE(length);

@@ -110,9 +110,8 @@ TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications)
     EXPECT_EQ(SaverSettings.wait, 200);
 }
 
-// Tab order and the names screen readers give (the static text before a control) follow
-// the child order, which the opening puts in screen order; the focus then starts on the
-// colour list.
+// Tab order and the names screen readers give (the static text before a control) follow the child order, which the
+// opening puts in screen order; the focus then starts on the colour list.
 TEST_F(SettingsDialogTest, OpeningPutsEachCaptionBeforeItsControlAndTabsTopToBottom) {
     OpenAndCancel();
     std::vector<std::string> order;

@@ -1,5 +1,4 @@
-// The settings file: where it is, what a load makes of it, and the profile
-// files it lives in.
+// The settings file: where it is, what a load makes of it, and the profile files it lives in.
 #include "effect/settings_file.h"
 
 #include "profile.h"

@@ -48,8 +48,7 @@ int CallsWith(const char* name, UINT message) {
     return count;
 }
 
-// Fills the stack below the caller with non-zero bytes, so that a buffer that is
-// not cleared before use shows up.
+// Fills the stack below the caller with non-zero bytes, so that a buffer that is not cleared before use shows up.
 [[gnu::noinline]] void DirtyStack() {
     volatile unsigned char junk[4096];
     for (volatile unsigned char& byte : junk) byte = 0xA5;

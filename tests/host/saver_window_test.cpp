@@ -287,16 +287,12 @@ TEST_F(RunSaverTest, AutoPlayQueryIsRegisteredOnTheOlderFamilyOnly)
 }
 
 // The input-method module as the test scripts it.
-struct AssociateCall {
-    HWND window;
-    HIMC context;
-};
-std::vector<AssociateCall> associateCalls;
+std::vector<std::pair<HWND, HIMC>> associateCalls;
 HIMC contextInUse;
 
 HIMC WINAPI RecordAssociateContext(HWND window, HIMC context)
 {
-    associateCalls.push_back(AssociateCall{window, context});
+    associateCalls.push_back({window, context});
     return contextInUse;
 }
 
@@ -332,15 +328,9 @@ TEST_F(RunSaverTest, InputMethodIsDetachedAtCreationAndHandedBackAtDestruction)
 
         EXPECT_TRUE(Called("GetModuleHandleA", "IMM32.DLL"));
         EXPECT_FALSE(Called("LoadLibraryA", "IMM32.DLL"));
-        ASSERT_EQ(associateCalls.size(), c.expectedCalls);
-        if (c.expectedCalls >= 1) {
-            EXPECT_EQ(associateCalls[0].window, SaverWindow);
-            EXPECT_EQ(associateCalls[0].context, nullptr);
-        }
-        if (c.expectedCalls == 2) {
-            EXPECT_EQ(associateCalls[1].window, SaverWindow);
-            EXPECT_EQ(associateCalls[1].context, previous);
-        }
+        std::vector<std::pair<HWND, HIMC>> expected = {{SaverWindow, nullptr}, {SaverWindow, previous}};
+        expected.resize(c.expectedCalls);
+        EXPECT_EQ(associateCalls, expected);
     }
 }
 

@@ -231,10 +231,7 @@ TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt)
         LONG loaded;  // komakasa at the next load; 0: whatever the profile makes of it, clamped
     };
     const Case cases[] = {
-        {"100", "100", 64},
-        {"", "", 0},
-        {"0", "0", 1},
-        {"12ab", "12ab", 12},
+        {"100", "100", 64}, {"", "", 0}, {"0", "0", 1}, {"12ab", "12ab", 12},
         {std::string(300, '7'), std::string(255, '7'), 0},  // the field's first 255 characters
     };
     for (const Case& c : cases) {
@@ -335,13 +332,9 @@ TEST_F(SettingsDialogTest, ProcedureAnswersOneOnlyForTheOpening) {
         INT_PTR expected;
     };
     const Case cases[] = {
-        {WM_INITDIALOG, 0, TRUE},
-        {WM_COMMAND, MAKEWPARAM(IDC_KOMAKASA_EDIT, EN_CHANGE), 0},
-        {WM_COMMAND, MAKEWPARAM(IDC_COLMODE_LIST, 1), 0},
-        {WM_HSCROLL, SB_LINERIGHT, 0},
-        {WM_CLOSE, 0, 0},
-        {WM_DESTROY, 0, 0},
-        {WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0},
+        {WM_INITDIALOG, 0, TRUE}, {WM_COMMAND, MAKEWPARAM(IDC_KOMAKASA_EDIT, EN_CHANGE), 0},
+        {WM_COMMAND, MAKEWPARAM(IDC_COLMODE_LIST, 1), 0}, {WM_HSCROLL, SB_LINERIGHT, 0}, {WM_CLOSE, 0, 0},
+        {WM_DESTROY, 0, 0}, {WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0},
     };
     Run([&](HWND dialog) {
         for (const Case& c : cases) {

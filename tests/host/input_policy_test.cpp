@@ -65,6 +65,13 @@ protected:
         verifyBody = nullptr;
     }
 
+    enum State { Running, Preview, Granted, Verifying };
+    static void EnterState(State state) {
+        PreviewMode = state == Preview;
+        CloseAllowed = state == Granted ? 1 : 0;
+        InVerification = state == Verifying;
+    }
+
     static HWND MakeWindow() {
         HWND window = standin::AddWindow(1024, 768, "WindowsScreenSaverClass", "Screen Saver");
         standin::FindWindowRecord(window)->procedure = SaverDefaultProc;
@@ -171,14 +178,11 @@ TEST_F(InputPolicyTest, FullScreenInputFollowsTheCloseTableRowByRow) {
 }
 
 TEST_F(InputPolicyTest, InputNeitherClosesNorHidesCursorInPreviewAfterGrantOrDuringVerification) {
-    enum State { Preview, Granted, Verifying };
     for (State state : {Preview, Granted, Verifying}) {
         for (const InputRow& row : InputTable) {
             SCOPED_TRACE(std::string(row.what) + " in state " + std::to_string(state));
             ResetAll();
-            PreviewMode = state == Preview;
-            CloseAllowed = state == Granted ? 1 : 0;
-            InVerification = state == Verifying;
+            EnterState(state);
             HWND window = MakeWindow();
             MouseReference = POINT{10, 10};
             standin::cursor = POINT{500, 400};
@@ -516,7 +520,6 @@ TEST_F(InputPolicyTest, NewerFamilyLoadsNoModuleAndTellsTheSystemNothing) {
 }
 
 TEST_F(InputPolicyTest, AutoPlayQueryClosesInEveryStateAndIsRefusedOnlyWithProtection) {
-    enum State { Running, Preview, Granted, Verifying };
     for (bool loaded : {false, true}) {
         for (State state : {Running, Preview, Granted, Verifying}) {
             SCOPED_TRACE(std::to_string(state) + (loaded ? " with protection" : " without protection"));
@@ -524,9 +527,7 @@ TEST_F(InputPolicyTest, AutoPlayQueryClosesInEveryStateAndIsRefusedOnlyWithProte
             if (loaded) LoadProtection();
             OlderFamily = 1;
             QueryCancelAutoPlayMessage = 0xC1F0;
-            PreviewMode = state == Preview;
-            CloseAllowed = state == Granted ? 1 : 0;
-            InVerification = state == Verifying;
+            EnterState(state);
             HWND window = MakeWindow();
 
             EXPECT_EQ(SaverDefaultProc(window, 0xC1F0, 0, 0), loaded ? 1 : 0);

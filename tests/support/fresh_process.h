@@ -15,6 +15,13 @@
 // A handle as the stand-in records it among a call's arguments.
 inline int64_t HandleValue(const void* handle) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(handle)); }
 
+inline int LastIndexOfCall(const char* name)
+{
+    int last = -1;
+    for (int i = standin::IndexOfCall(name); i >= 0; i = standin::IndexOfCall(name, i + 1)) last = i;
+    return last;
+}
+
 inline void StartFreshProcess()
 {
     standin::Reset();
@@ -57,4 +64,15 @@ inline void AddAcceptingPasswordModule()
 {
     standin::registry["Control Panel\\Desktop"]["ScreenSaveUsePassword"] = {1, 0, 0, 0};
     standin::AddModule("PASSWORD.CPL", {{"VerifyScreenSavePwd", reinterpret_cast<FARPROC>(AcceptPassword)}});
+}
+
+inline DWORD WINAPI RecordChangePassword(LPCSTR provider, HWND owner, DWORD reserved1, DWORD reserved2)
+{
+    standin::Record("PwdChangePasswordA", {HandleValue(owner), reserved1, reserved2}, provider);
+    return 1;
+}
+
+inline void AddPasswordChanger()
+{
+    standin::AddModule("MPR.DLL", {{"PwdChangePasswordA", reinterpret_cast<FARPROC>(RecordChangePassword)}});
 }

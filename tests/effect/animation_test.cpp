@@ -9,11 +9,8 @@
 #include "surface.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -21,8 +18,7 @@
 
 namespace {
 
-// The generator's rule written out here, so that expectations do not lean on
-// the code under test.
+// The generator's rule written out here, so that expectations do not lean on the code under test.
 DWORD Step(DWORD state) { return state * 214013u + 2531011u; }
 
 std::vector<LONG> DrawsFrom(DWORD state, int count) {
@@ -41,6 +37,12 @@ int DrawsBetween(DWORD from, DWORD to) {
 }
 
 auto Fields(const Sparkle& s) { return std::make_tuple(s.x, s.y, s.dx, s.dy, s.hue); }
+
+std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> AllFields() {
+    std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> fields;
+    for (const Sparkle& s : EffectState.sparkles) fields.push_back(Fields(s));
+    return fields;
+}
 
 std::vector<COLORREF> BrushColours() {
     std::vector<COLORREF> colours;
@@ -142,9 +144,8 @@ TEST_F(Effect, TheTopStripIsPaintedBlack) {
 }
 
 TEST_F(Effect, BandsLandTheirDrawnOffsetsAway) {
-    // Komakasa 8 on 64 x 64: 8 column bands then 8 row bands. A marker at (10, 20)
-    // rides column band 1 down by its offset d, then the row band it landed in
-    // across by that band's offset e.
+    // Komakasa 8 on 64 x 64: 8 column bands then 8 row bands. A marker at (10, 20) rides column band 1 down by its
+    // offset d, then the row band it landed in across by that band's offset e.
     const int seeds[] = {3, 11, 2024, 77777};
     for (int seed : seeds) {
         HWND window = Prepare(64, 64, 8, 1);
@@ -233,8 +234,7 @@ TEST_F(Effect, AnyColmodeButZeroAndTwoActsAsOne) {
         EXPECT_EQ(DrawsBetween(42, RandomState), 40) << colmode;
         standin::calls.clear();
         Tick(window);
-        std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> sparkles;
-        for (const Sparkle& s : EffectState.sparkles) sparkles.push_back(Fields(s));
+        const auto sparkles = AllFields();
         if (apart.empty()) {
             apart = sparkles;
             apartColours = BrushColours();
@@ -261,34 +261,33 @@ TEST_F(Effect, ColmodeTwoDrawsGreenThenBlueWithoutRed) {
 TEST_F(Effect, EdgeRulesRunInOrderAndDrawOnlyWhereTheySay) {
     // 200 x 160 at komakasa 64: 4 + 3 band draws come first. r holds the draws
     // that follow them; the expectation says how many of them the sparkle takes.
-    using Expect = std::function<std::pair<Sparkle, int>(const std::vector<LONG>& r)>;
+    using R = const std::vector<LONG>&;
+    using Expect = std::function<std::pair<Sparkle, int>(R r)>;
     struct Case {
         const char* name;
         Sparkle start;
         Expect expect;
     } cases[] = {
         {"left edge bounces", {2, 50, -5, 5, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{0, 55, r[0] % 9 + 5 - 4, 5, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{0, 55, r[0] % 9 + 5 - 4, 5, 4}, 1); }},
         {"top edge bounces", {50, 1, 5, -7, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{55, 0, 5, r[0] % 9 + 7 - 4, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{55, 0, 5, r[0] % 9 + 7 - 4, 4}, 1); }},
         {"right edge bounces", {180, 50, 6, 5, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{184, 55, r[0] % 9 - 6 - 4, 5, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{184, 55, r[0] % 9 - 6 - 4, 5, 4}, 1); }},
         {"bottom edge bounces", {50, 140, 5, 7, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{55, 144, 5, r[0] % 9 - 7 - 4, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{55, 144, 5, r[0] % 9 - 7 - 4, 4}, 1); }},
         {"clamped while moving away keeps its velocity", {-10, 150, 4, -5, 0},
-         [](const std::vector<LONG>&) { return std::make_pair(Sparkle{0, 144, 4, -5, 4}, 0); }},
+         [](R) { return std::make_pair(Sparkle{0, 144, 4, -5, 4}, 0); }},
         {"slow dx then slow dy drawn anew", {50, 50, 2, -1, 0},
-         [](const std::vector<LONG>& r) {
-             return std::make_pair(Sparkle{52, 49, r[0] % 24 - 12, r[1] % 24 - 12, 4}, 2);
-         }},
+         [](R r) { return std::make_pair(Sparkle{52, 49, r[0] % 24 - 12, r[1] % 24 - 12, 4}, 2); }},
         {"fast dx drawn anew", {10, 50, 40, 5, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{50, 55, r[0] % 24 - 12, 5, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{50, 55, r[0] % 24 - 12, 5, 4}, 1); }},
         {"fast dy drawn anew", {50, 100, 5, -40, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{55, 60, 5, r[0] % 24 - 12, 4}, 1); }},
+         [](R r) { return std::make_pair(Sparkle{55, 60, 5, r[0] % 24 - 12, 4}, 1); }},
         {"corner: left before top", {1, 2, -5, -6, 0},
-         [](const std::vector<LONG>& r) { return std::make_pair(Sparkle{0, 0, r[0] % 9 + 1, r[1] % 9 + 2, 4}, 2); }},
+         [](R r) { return std::make_pair(Sparkle{0, 0, r[0] % 9 + 1, r[1] % 9 + 2, 4}, 2); }},
         {"a new slow-rule velocity meets the edge rule", {1, 50, -2, 5, 0},
-         [](const std::vector<LONG>& r) {
+         [](R r) {
              LONG dx = r[0] % 24 - 12;
              if (dx < 0) return std::make_pair(Sparkle{0, 55, r[1] % 9 - dx - 4, 5, 4}, 2);
              return std::make_pair(Sparkle{0, 55, dx, 5, 4}, 1);
@@ -348,8 +347,7 @@ TEST_F(Effect, EachFrameDeletesItsBrushAndLeavesTheContextAsFound) {
     EXPECT_EQ(standin::CountCalls("ReleaseDC"), 20);
     EXPECT_EQ(EffectState.surface, nullptr);
 
-    // After a frame the context draws with its own default pen and brush again,
-    // not with the last sparkle's colour.
+    // After a frame the context draws with its own default pen and brush again, not with the last sparkle's colour.
     HDC dc = GetDC(window);
     DrawFrame(dc);
     Rectangle(dc, 20, 20, 30, 30);
@@ -362,8 +360,7 @@ TEST_F(Effect, ATickWithoutADeviceContextStillMovesTheSparkles) {
     HWND drawn = Create(96, 64, 5, "colmode=2");
     for (int frame = 0; frame < 3; ++frame) Tick(drawn);
     const DWORD drawnState = RandomState;
-    std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> drawnSparkles;
-    for (const Sparkle& s : EffectState.sparkles) drawnSparkles.push_back(Fields(s));
+    const auto drawnSparkles = AllFields();
 
     HWND blind = Create(96, 64, 5, "colmode=2");
     standin::FillWindow(blind, RGB(1, 2, 3));
@@ -371,9 +368,7 @@ TEST_F(Effect, ATickWithoutADeviceContextStillMovesTheSparkles) {
     standin::calls.clear();
     for (int frame = 0; frame < 3; ++frame) Tick(blind);
     EXPECT_EQ(RandomState, drawnState);
-    std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> blindSparkles;
-    for (const Sparkle& s : EffectState.sparkles) blindSparkles.push_back(Fields(s));
-    EXPECT_EQ(blindSparkles, drawnSparkles);
+    EXPECT_EQ(AllFields(), drawnSparkles);
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 96; ++x) ASSERT_EQ(standin::Pixel(blind, x, y), RGB(1, 2, 3));
     EXPECT_EQ(standin::LiveGdiObjects(), 0);
@@ -392,12 +387,8 @@ TEST_F(Effect, AnEmptyClientAreaNeitherCrashesNorDisturbsTheDraws) {
         HWND window = Create(c.width, c.height, 8, "");
         EXPECT_EQ(DrawsBetween(8, RandomState), 32);
         for (const Sparkle& s : EffectState.sparkles) {
-            if (c.width <= 0) {
-                EXPECT_EQ(s.x, 0);
-            }
-            if (c.height <= 0) {
-                EXPECT_EQ(s.y, 0);
-            }
+            if (c.width <= 0) { EXPECT_EQ(s.x, 0); }
+            if (c.height <= 0) { EXPECT_EQ(s.y, 0); }
         }
         for (int frame = 0; frame < 3; ++frame) Tick(window);
         EXPECT_EQ(standin::CountCalls("BitBlt"), 3 * (c.columns + c.rows)) << c.width << "x" << c.height;

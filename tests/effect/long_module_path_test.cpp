@@ -7,6 +7,7 @@
 #include "resources/resource_ids.h"
 #include "standin.h"
 #include "tests/support/fresh_process.h"
+#include "tests/support/saver_folder.h"
 
 #include <gtest/gtest.h>
 #include <dirent.h>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -24,19 +24,6 @@ namespace {
 // GetModuleFileNameA is given room for this many characters, NUL included.
 constexpr size_t ModulePathRoom = 320;
 const char Planted[] = "[TestScreenSaver]\r\nwait=77\r\nkomakasa=3\r\ncolmode=2\r\n";
-
-std::string WindowsPath(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 std::set<std::string> Entries(const std::string& folder) {
     std::set<std::string> names;
@@ -64,9 +51,8 @@ protected:
         rmdir(base.c_str());
     }
 
-    // A folder under base whose module path ("<folder>/kelvo.scr") is exactly that long, made
-    // of two levels so that a cut inside the second leaves a path into the first: the wrong
-    // folder, which gets a settings file of its own.
+    // A folder under base whose module path ("<folder>/kelvo.scr") is exactly that long, made of two levels so that a
+    // cut inside the second leaves a path into the first: the wrong folder, which gets a settings file of its own.
     std::string FolderForModuleLength(size_t length) {
         const std::string scr = "/kelvo.scr";
         outer = base + "/" + std::string(120, 'o');
@@ -76,7 +62,7 @@ protected:
         mkdir(inner.c_str(), 0755);
         made = {outer, inner};
         std::ofstream(outer + "/kelvo.ini", std::ios::binary) << Planted;
-        standin::moduleFileName = WindowsPath(inner + scr);
+        standin::moduleFileName = SaverFolder::WindowsPath(inner + scr);
         EXPECT_EQ(standin::moduleFileName.size(), length);
         return inner;
     }
@@ -93,9 +79,8 @@ TEST_F(LongModulePath, APathThatFitsReadsItsOwnFolder) {
     EXPECT_EQ(SaverSettings.komakasa, 21);
 }
 
-// One character more and GetModuleFileNameA cuts the path: the settings are the defaults,
-// not those of the folder the cut path names, and OK still ends the dialog as confirmed
-// while writing no file, there or anywhere else.
+// One character more and GetModuleFileNameA cuts the path: the settings are the defaults, not those of the folder the
+// cut path names, and OK still ends the dialog as confirmed while writing no file, there or anywhere else.
 TEST_F(LongModulePath, ACutPathGivesTheDefaultsAndOkWritesNothing) {
     for (size_t length : {ModulePathRoom, ModulePathRoom + 1, ModulePathRoom + 200}) {
         SCOPED_TRACE(length);
@@ -106,15 +91,14 @@ TEST_F(LongModulePath, ACutPathGivesTheDefaultsAndOkWritesNothing) {
         const std::set<std::string> beforeHere = Entries(here);
 
         LoadSettings();
-        EXPECT_EQ(SaverSettings.wait, 40);
-        EXPECT_EQ(SaverSettings.komakasa, 8);
-        EXPECT_EQ(SaverSettings.colmode, 0);
+        EXPECT_EQ(std::vector<LONG>({SaverSettings.wait, SaverSettings.komakasa, SaverSettings.colmode}),
+                  std::vector<LONG>({40, 8, 0}));
 
         standin::dialogScript = [](HWND dialog) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0); };
         EXPECT_EQ(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDialogProc, 0), IDOK);
         EXPECT_EQ(standin::FindDialogControl(standin::dialogs.back().handle, IDC_KOMAKASA_EDIT)->text, "8");
         EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 0);
-        EXPECT_EQ(ReadFile(outer + "/kelvo.ini"), Planted);
+        EXPECT_EQ(SaverFolder::ReadFile(outer + "/kelvo.ini"), Planted);
         EXPECT_EQ(Entries(outer), before);
         EXPECT_EQ(Entries(inner), beforeInner);
         EXPECT_EQ(Entries(here), beforeHere);

@@ -9,14 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -114,9 +110,8 @@ TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications)
     EXPECT_EQ(SaverSettings.wait, 200);
 }
 
-// Tab order and the names screen readers give (the static text before a control) follow
-// the child order, which the opening puts in screen order; the focus then starts on the
-// colour list.
+// Tab order and the names screen readers give (the static text before a control) follow the child order, which the
+// opening puts in screen order; the focus then starts on the colour list.
 TEST_F(SettingsDialogTest, OpeningPutsEachCaptionBeforeItsControlAndTabsTopToBottom) {
     OpenAndCancel();
     std::vector<std::string> order;
@@ -142,17 +137,10 @@ TEST_F(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
         int selection;
     };
     const Case cases[] = {
-        {"wait=5", 10, " 10", "8", 0},
-        {"wait=500", 200, "200", "8", 0},
-        {"wait=-7", 10, " 10", "8", 0},
-        {"wait=99", 99, " 99", "8", 0},
-        {"komakasa=0", 40, " 40", "1", 0},
-        {"komakasa=99", 40, " 40", "64", 0},
-        {"komakasa=17", 40, " 40", "17", 0},
-        {"colmode=1", 40, " 40", "8", 1},
-        {"colmode=2", 40, " 40", "8", 2},
-        {"colmode=5", 40, " 40", "8", -1},
-        {"colmode=-1", 40, " 40", "8", -1},
+        {"wait=5", 10, " 10", "8", 0},        {"wait=500", 200, "200", "8", 0},    {"wait=-7", 10, " 10", "8", 0},
+        {"wait=99", 99, " 99", "8", 0},       {"komakasa=0", 40, " 40", "1", 0},   {"komakasa=99", 40, " 40", "64", 0},
+        {"komakasa=17", 40, " 40", "17", 0},  {"colmode=1", 40, " 40", "8", 1},    {"colmode=2", 40, " 40", "8", 2},
+        {"colmode=5", 40, " 40", "8", -1},    {"colmode=-1", 40, " 40", "8", -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -198,12 +186,28 @@ TEST_F(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
     }
 }
 
-TEST_F(SettingsDialogTest, OkWithoutFileWritesTheDefaultsInOrder) {
-    EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nkomakasa=8\r\nwait=40\r\ncolmode=0\r\n");
-    EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 3);
-    for (const standin::Call& call : standin::CallsNamed("WritePrivateProfileStringW"))
-        EXPECT_EQ(call.text, "TestScreenSaver");
+TEST_F(SettingsDialogTest, OkWritesTheShownValuesIntoTheSection) {
+    struct Case {
+        const char* before;  // null: no file
+        const char* after;
+        LONG colmode;
+    } cases[] = {
+        {nullptr, "komakasa=8\r\nwait=40\r\ncolmode=0\r\n", 0},                           // the defaults in order
+        {"colmode=5\r\n", "colmode=-1\r\nkomakasa=8\r\nwait=40\r\n", -1},                // nothing selected
+        {"wait=5\r\nkomakasa=3\r\ncolmode=1\r\n", "wait=10\r\nkomakasa=3\r\ncolmode=1\r\n", 1},  // wait clamped
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.after);
+        std::remove(folder.IniPath().c_str());
+        if (c.before) folder.WriteIni(std::string("[TestScreenSaver]\r\n") + c.before);
+        standin::calls.clear();
+        EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
+        EXPECT_EQ(folder.ReadIni(), std::string("[TestScreenSaver]\r\n") + c.after);
+        EXPECT_EQ(SaverSettings.colmode, c.colmode);
+        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 3);
+        for (const standin::Call& call : standin::CallsNamed("WritePrivateProfileStringW"))
+            EXPECT_EQ(call.text, "TestScreenSaver");
+    }
 }
 
 TEST_F(SettingsDialogTest, OkWritesWhatTheUserChose) {
@@ -227,10 +231,7 @@ TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt)
         LONG loaded;  // komakasa at the next load; 0: whatever the profile makes of it, clamped
     };
     const Case cases[] = {
-        {"100", "100", 64},
-        {"", "", 0},
-        {"0", "0", 1},
-        {"12ab", "12ab", 12},
+        {"100", "100", 64}, {"", "", 0}, {"0", "0", 1}, {"12ab", "12ab", 12},
         {std::string(300, '7'), std::string(255, '7'), 0},  // the field's first 255 characters
     };
     for (const Case& c : cases) {
@@ -253,19 +254,6 @@ TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt)
     // Reopening after 100 was saved shows the clamped value.
     folder.WriteIni("[TestScreenSaver]\r\nkomakasa=100\r\n");
     EXPECT_EQ(OpenAndCancel().field, "64");
-}
-
-TEST_F(SettingsDialogTest, OkWithNothingSelectedWritesMinusOne) {
-    folder.WriteIni("[TestScreenSaver]\r\ncolmode=5\r\n");
-    EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\ncolmode=-1\r\nkomakasa=8\r\nwait=40\r\n");
-    EXPECT_EQ(SaverSettings.colmode, -1);
-}
-
-TEST_F(SettingsDialogTest, OkSavesAStoredWaitClampedAndReplacesOldValues) {
-    folder.WriteIni("[TestScreenSaver]\r\nwait=5\r\nkomakasa=3\r\ncolmode=1\r\n");
-    EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-    EXPECT_EQ(folder.ReadIni(), "[TestScreenSaver]\r\nwait=10\r\nkomakasa=3\r\ncolmode=1\r\n");
 }
 
 TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
@@ -330,10 +318,7 @@ TEST_F(SettingsDialogTest, AnyFolderAndFileNameReadsAndWritesItsOwnFile) {
         standin::moduleFileName = SaverFolder::WindowsPath(folder.Path() + "/" + folderName + "/" + fileName);
         EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
         EXPECT_EQ(Read().field, "21");
-        std::ifstream file(inner / "kelvo.ini", std::ios::binary);
-        std::ostringstream written;
-        written << file.rdbuf();
-        EXPECT_EQ(written.str(), "[TestScreenSaver]\r\nkomakasa=21\r\nwait=40\r\ncolmode=0\r\n");
+        EXPECT_EQ(SaverFolder::ReadFile((inner / "kelvo.ini").string()), "[TestScreenSaver]\r\nkomakasa=21\r\nwait=40\r\ncolmode=0\r\n");
         EXPECT_EQ(std::distance(fs::directory_iterator(inner), fs::directory_iterator()), 1);
         EXPECT_FALSE(folder.IniExists());
         fs::remove_all(fs::u8path(folder.Path() + "/" + folderName.substr(0, folderName.find('/'))));
@@ -347,13 +332,9 @@ TEST_F(SettingsDialogTest, ProcedureAnswersOneOnlyForTheOpening) {
         INT_PTR expected;
     };
     const Case cases[] = {
-        {WM_INITDIALOG, 0, TRUE},
-        {WM_COMMAND, MAKEWPARAM(IDC_KOMAKASA_EDIT, EN_CHANGE), 0},
-        {WM_COMMAND, MAKEWPARAM(IDC_COLMODE_LIST, 1), 0},
-        {WM_HSCROLL, SB_LINERIGHT, 0},
-        {WM_CLOSE, 0, 0},
-        {WM_DESTROY, 0, 0},
-        {WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0},
+        {WM_INITDIALOG, 0, TRUE}, {WM_COMMAND, MAKEWPARAM(IDC_KOMAKASA_EDIT, EN_CHANGE), 0},
+        {WM_COMMAND, MAKEWPARAM(IDC_COLMODE_LIST, 1), 0}, {WM_HSCROLL, SB_LINERIGHT, 0}, {WM_CLOSE, 0, 0},
+        {WM_DESTROY, 0, 0}, {WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0},
     };
     Run([&](HWND dialog) {
         for (const Case& c : cases) {

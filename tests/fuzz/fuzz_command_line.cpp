@@ -153,14 +153,6 @@ SaverFolder settingsFolder;
 int idleCalls;
 bool pressOk;
 
-BOOL WINAPI AcceptPassword(HWND) { return TRUE; }
-
-DWORD WINAPI RecordChangePassword(LPCSTR provider, HWND owner, DWORD, DWORD)
-{
-    standin::Record("PwdChangePasswordA", {HandleValue(owner)}, provider);
-    return 1;
-}
-
 // The user: watches a few frames, then ends the run as a person would.
 void Idle()
 {
@@ -208,12 +200,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         foreground = standin::AddWindow(200, 100, "Front");
         standin::foregroundWindow = foreground;
     }
-    if (flags & 8)
-        standin::AddModule("MPR.DLL", {{"PwdChangePasswordA", reinterpret_cast<FARPROC>(RecordChangePassword)}});
-    if (flags & 128) {
-        standin::registry["Control Panel\\Desktop"]["ScreenSaveUsePassword"] = {1, 0, 0, 0};
-        standin::AddModule("PASSWORD.CPL", {{"VerifyScreenSavePwd", reinterpret_cast<FARPROC>(AcceptPassword)}});
-    }
+    if (flags & 8) AddPasswordChanger();
+    if (flags & 128) AddAcceptingPasswordModule();
     pressOk = (flags & 64) != 0;
     standin::idle = Idle;
     standin::dialogScript = AnswerDialog;

@@ -23,30 +23,11 @@ void ResetHost()
     SaverInstance = TestInstance;
 }
 
-// Ends a run the way a user does: once the loop waits, a close request arrives.
-void CloseWhenIdle()
-{
-    standin::idle = [] {
-        standin::Window* record = standin::FindWindowRecord(SaverWindow);
-        if (record != nullptr && record->alive) PostMessageA(SaverWindow, WM_CLOSE, 0, 0);
-    };
-}
-
-BOOL WINAPI AcceptPassword(HWND) { return TRUE; }
-
 // Older family with password protection on and a password module that accepts.
 void EnablePasswordModule()
 {
     OlderFamily = 1;
-    standin::registry["Control Panel\\Desktop"]["ScreenSaveUsePassword"] = {1, 0, 0, 0};
-    standin::AddModule("PASSWORD.CPL", {{"VerifyScreenSavePwd", reinterpret_cast<FARPROC>(AcceptPassword)}});
-}
-
-bool Called(const std::string& name, const std::string& text)
-{
-    for (const standin::Call& call : standin::CallsNamed(name))
-        if (call.text == text) return true;
-    return false;
+    AddAcceptingPasswordModule();
 }
 
 int IndexOfCallWithText(const std::string& name, const std::string& text)
@@ -63,7 +44,7 @@ protected:
 
 TEST_F(RunSaverTest, RegistersTheBlackCursorlessClassWithTheWindowProcedure)
 {
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     ASSERT_EQ(RunSaver(nullptr), 0);
 
     ASSERT_EQ(standin::classes.size(), 1u);
@@ -105,10 +86,7 @@ TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
         ResetHost();
         standin::screen = c.screen;
         HWND parent = c.preview ? standin::AddWindow(c.parentWidth, c.parentHeight, "Desk") : nullptr;
-        if (c.preview)
-            standin::idle = [parent] { DestroyWindow(parent); };
-        else
-            CloseWhenIdle();
+        EndRunsWhenIdle();
 
         EXPECT_EQ(RunSaver(parent), 0);
 
@@ -123,7 +101,7 @@ TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
 
 TEST_F(RunSaverTest, FullScreenRunTakesTheForegroundAndEndsWithZeroAfterAClose)
 {
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(nullptr), 0);
 
     // The screen's context is given back; the window comes forward before the loop.
@@ -143,7 +121,7 @@ TEST_F(RunSaverTest, PreviewRunNeitherLooksForAnotherSaverNorTakesTheForeground)
     // A full-screen saver already runs; a preview starts all the same.
     standin::AddWindow(1024, 768, "WindowsScreenSaverClass", "Screen Saver");
     HWND parent = standin::AddWindow(152, 112, "Desk");
-    standin::idle = [parent] { DestroyWindow(parent); };
+    EndRunsWhenIdle();
 
     EXPECT_EQ(RunSaver(parent), 0);
 
@@ -192,7 +170,7 @@ TEST_F(RunSaverTest, SecondFullScreenStartBringsTheRunningSaverForwardAndMakesNo
 
     EXPECT_EQ(RunSaver(nullptr), 0);
 
-    ASSERT_TRUE(Called("FindWindowA", "WindowsScreenSaverClass|Screen Saver"));
+    ASSERT_GE(IndexOfCallWithText("FindWindowA", "WindowsScreenSaverClass|Screen Saver"), 0);
     std::vector<standin::Call> forward = standin::CallsNamed("SetForegroundWindow");
     ASSERT_EQ(forward.size(), 1u);
     EXPECT_EQ(forward[0].args[0], HandleValue(running));
@@ -210,7 +188,7 @@ TEST_F(RunSaverTest, OnlyATopLevelSaverTitledScreenSaverCountsAsRunning)
         SCOPED_TRACE(title);
         ResetHost();
         standin::AddWindow(1024, 768, "WindowsScreenSaverClass", title);
-        CloseWhenIdle();
+        EndRunsWhenIdle();
         EXPECT_EQ(RunSaver(nullptr), 0);
         EXPECT_EQ(standin::CountCalls("CreateWindowExA"), 1);
     }
@@ -219,21 +197,18 @@ TEST_F(RunSaverTest, OnlyATopLevelSaverTitledScreenSaverCountsAsRunning)
 TEST_F(RunSaverTest, PasswordModuleIsLoadedBeforeTheClassInFullScreenOnlyAndReleasedAfterTheLoop)
 {
     EnablePasswordModule();
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(nullptr), 0);
     int loaded = IndexOfCallWithText("LoadLibraryA", "PASSWORD.CPL");
     ASSERT_GE(loaded, 0);
     EXPECT_LT(loaded, standin::IndexOfCall("RegisterClassA"));
-    int lastMessage = -1;
-    for (int i = standin::IndexOfCall("GetMessageA"); i >= 0; i = standin::IndexOfCall("GetMessageA", i + 1))
-        lastMessage = i;
-    EXPECT_GT(standin::IndexOfCall("FreeLibrary"), lastMessage);
+    EXPECT_GT(standin::IndexOfCall("FreeLibrary"), LastIndexOfCall("GetMessageA"));
     EXPECT_EQ(PasswordModule, nullptr);
 
     ResetHost();
     EnablePasswordModule();
     HWND parent = standin::AddWindow(152, 112, "Desk");
-    standin::idle = [parent] { DestroyWindow(parent); };
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(parent), 0);
     EXPECT_EQ(standin::CountCalls("LoadLibraryA"), 0);
 }
@@ -263,7 +238,7 @@ TEST_F(RunSaverTest, RunWithoutAWindowReportsFailureAndStillReleasesThePasswordM
 TEST_F(RunSaverTest, FailingMessageQueueEndsTheLoopAsAFailure)
 {
     standin::getMessageFailures = 1;
-    CloseWhenIdle();
+    EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(nullptr), SaverWindowFailed);
     EXPECT_EQ(standin::CountCalls("GetMessageA"), 1);
     EXPECT_EQ(standin::CountCalls("DispatchMessageA"), 0);
@@ -276,25 +251,21 @@ TEST_F(RunSaverTest, AutoPlayQueryIsRegisteredOnTheOlderFamilyOnly)
         LONG older;
         bool preview;
     };
-    const Case cases[] = {{"newer, full screen", 0, false},
-                          {"newer, preview", 0, true},
-                          {"older, full screen", 1, false},
-                          {"older, preview", 1, true}};
+    const Case cases[] = {
+        {"newer, full screen", 0, false}, {"newer, preview", 0, true}, {"older, full screen", 1, false},
+        {"older, preview", 1, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.setting);
         ResetHost();
         OlderFamily = c.older;
         QueryCancelAutoPlayMessage = 0xDEAD;
         HWND parent = c.preview ? standin::AddWindow(152, 112, "Desk") : nullptr;
-        if (c.preview)
-            standin::idle = [parent] { DestroyWindow(parent); };
-        else
-            CloseWhenIdle();
+        EndRunsWhenIdle();
 
         EXPECT_EQ(RunSaver(parent), 0);
 
         if (c.older) {
-            ASSERT_TRUE(Called("RegisterWindowMessageA", "QueryCancelAutoPlay"));
+            ASSERT_GE(IndexOfCallWithText("RegisterWindowMessageA", "QueryCancelAutoPlay"), 0);
             EXPECT_EQ(QueryCancelAutoPlayMessage, RegisterWindowMessageA("QueryCancelAutoPlay"));
             EXPECT_NE(QueryCancelAutoPlayMessage, 0u);
         } else {
@@ -305,16 +276,12 @@ TEST_F(RunSaverTest, AutoPlayQueryIsRegisteredOnTheOlderFamilyOnly)
 }
 
 // The input-method module as the test scripts it.
-struct AssociateCall {
-    HWND window;
-    HIMC context;
-};
-std::vector<AssociateCall> associateCalls;
+std::vector<std::pair<HWND, HIMC>> associateCalls;
 HIMC contextInUse;
 
 HIMC WINAPI RecordAssociateContext(HWND window, HIMC context)
 {
-    associateCalls.push_back(AssociateCall{window, context});
+    associateCalls.push_back({window, context});
     return contextInUse;
 }
 
@@ -344,21 +311,15 @@ TEST_F(RunSaverTest, InputMethodIsDetachedAtCreationAndHandedBackAtDestruction)
             if (c.exported) exports["ImmAssociateContext"] = reinterpret_cast<FARPROC>(RecordAssociateContext);
             standin::AddModule("IMM32.DLL", exports, c.moduleLoaded);
         }
-        CloseWhenIdle();
+        EndRunsWhenIdle();
 
         EXPECT_EQ(RunSaver(nullptr), 0);
 
-        EXPECT_TRUE(Called("GetModuleHandleA", "IMM32.DLL"));
-        EXPECT_FALSE(Called("LoadLibraryA", "IMM32.DLL"));
-        ASSERT_EQ(associateCalls.size(), c.expectedCalls);
-        if (c.expectedCalls >= 1) {
-            EXPECT_EQ(associateCalls[0].window, SaverWindow);
-            EXPECT_EQ(associateCalls[0].context, nullptr);
-        }
-        if (c.expectedCalls == 2) {
-            EXPECT_EQ(associateCalls[1].window, SaverWindow);
-            EXPECT_EQ(associateCalls[1].context, previous);
-        }
+        EXPECT_GE(IndexOfCallWithText("GetModuleHandleA", "IMM32.DLL"), 0);
+        EXPECT_EQ(IndexOfCallWithText("LoadLibraryA", "IMM32.DLL"), -1);
+        std::vector<std::pair<HWND, HIMC>> expected = {{SaverWindow, nullptr}, {SaverWindow, previous}};
+        expected.resize(c.expectedCalls);
+        EXPECT_EQ(associateCalls, expected);
     }
 }
 
@@ -367,7 +328,7 @@ class SaverWindowProcTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetHost(); }
 
-    HWND MakeSaverWindow(bool preview, bool withParent = true)
+    HWND MakeSaverWindow(bool preview, bool withParent = true, bool clearLog = true)
     {
         PreviewMode = preview;
         parent = preview && withParent ? standin::AddWindow(200, 150, "Desk") : nullptr;
@@ -378,8 +339,10 @@ protected:
         window = CreateWindowExA(preview ? 0 : WS_EX_TOPMOST, "WindowsScreenSaverClass",
                                  preview ? "Preview" : "Screen Saver", preview ? 0x52000000 : 0x96000000, 0, 0, 200,
                                  150, parent, nullptr, TestInstance, nullptr);
-        standin::calls.clear();
-        standin::posted.clear();
+        if (clearLog) {
+            standin::calls.clear();
+            standin::posted.clear();
+        }
         return window;
     }
 
@@ -408,25 +371,14 @@ TEST_F(SaverWindowProcTest, CreationRecordsTheCursorAndHidesItInFullScreenOnly)
         SCOPED_TRACE(preview ? "preview" : "full screen");
         ResetHost();
         standin::cursor = POINT{321, 123};
-        PreviewMode = preview;
-        HWND desk = preview ? standin::AddWindow(200, 150, "Desk") : nullptr;
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = SaverWindowProc;
-        windowClass.lpszClassName = "WindowsScreenSaverClass";
-        RegisterClassA(&windowClass);
-        HWND made = CreateWindowExA(0, "WindowsScreenSaverClass", "", 0, 0, 0, 200, 150, desk, nullptr,
-                                    TestInstance, nullptr);
+        HWND made = MakeSaverWindow(preview, true, false);
 
         ASSERT_NE(made, nullptr);
         EXPECT_EQ(MouseReference.x, 321);
         EXPECT_EQ(MouseReference.y, 123);
         std::vector<standin::Call> cursors = standin::CallsNamed("SetCursor");
-        if (preview) {
-            EXPECT_TRUE(cursors.empty());
-        } else {
-            ASSERT_EQ(cursors.size(), 1u);
-            EXPECT_EQ(cursors[0].args[0], 0);
-        }
+        ASSERT_EQ(cursors.size(), preview ? 0u : 1u);
+        if (!preview) { EXPECT_EQ(cursors[0].args[0], 0); }
         // The effect's creation still runs: its frame timer is started.
         ASSERT_EQ(standin::timers.size(), 1u);
         EXPECT_EQ(standin::timers[0].window, made);
@@ -483,13 +435,10 @@ TEST_F(SaverWindowProcTest, SettlesEachMessageAsItsModeAndClosingStateRequire)
         {"next window is swallowed", WM_SYSCOMMAND, SC_NEXTWINDOW, false, 0, 0, false, false, false, false},
         {"previous window is swallowed", WM_SYSCOMMAND, SC_PREVWINDOW, false, 0, 0, false, false, false, false},
         {"screen save is swallowed", WM_SYSCOMMAND, SC_SCREENSAVE, false, 0, 0, false, false, false, false},
-        {"next window with a low bit set goes on", WM_SYSCOMMAND, SC_NEXTWINDOW | 1, false, 0, 0, true, false, false,
-         false},
-        {"screen save with low bits set goes on", WM_SYSCOMMAND, SC_SCREENSAVE | 0xF, false, 0, 0, true, false, false,
-         false},
+        {"next window, a low bit set", WM_SYSCOMMAND, SC_NEXTWINDOW | 1, false, 0, 0, true, false, false, false},
+        {"screen save, low bits set", WM_SYSCOMMAND, SC_SCREENSAVE | 0xF, false, 0, 0, true, false, false, false},
         {"other system commands go on", WM_SYSCOMMAND, 0xF060, false, 0, 0, true, false, false, false},
-        {"a preview does not swallow screen save", WM_SYSCOMMAND, SC_SCREENSAVE, true, 0, 0, true, false, false,
-         false},
+        {"a preview lets screen save on", WM_SYSCOMMAND, SC_SCREENSAVE, true, 0, 0, true, false, false, false},
         {"a tick draws a frame", WM_TIMER, 1, false, 0, 0, false, false, false, true},
         {"a preview tick draws a frame", WM_TIMER, 1, true, 0, 0, false, false, false, true},
         {"a tick while closing draws nothing", WM_TIMER, 1, false, 1, 0, false, false, false, false},

@@ -33,8 +33,10 @@ public:
     std::string IniPath() const { return path_ + "/kelvo.ini"; }
     bool IniExists() const { return std::ifstream(IniPath()).good(); }
     void WriteIni(const std::string& content) const { std::ofstream(IniPath(), std::ios::binary) << content; }
-    std::string ReadIni() const {
-        std::ifstream file(IniPath(), std::ios::binary);
+    std::string ReadIni() const { return ReadFile(IniPath()); }
+
+    static std::string ReadFile(const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
         std::ostringstream content;
         content << file.rdbuf();
         return content.str();

@@ -1,10 +1,11 @@
 // kelvo-render, run as built: its trace, its pictures and its refusals.
+#include "tests/support/saver_folder.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,13 +17,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 class Render : public ::testing::Test {
 protected:
@@ -47,7 +41,7 @@ protected:
         while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, read);
         int status = pclose(pipe);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadFile(folder_ + "/err");
+        run.err = SaverFolder::ReadFile(folder_ + "/err");
         return run;
     }
 
@@ -101,11 +95,11 @@ TEST_F(Render, WritesThePictures) {
                     folder_ + "/out.gif");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
-    const std::string png = ReadFile(folder_ + "/out.png");
+    const std::string png = SaverFolder::ReadFile(folder_ + "/out.png");
     ASSERT_GT(png.size(), 24u);
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x28\0\0\0\x1e", 8));  // 40 x 30
-    const std::string gif = ReadFile(folder_ + "/out.gif");
+    const std::string gif = SaverFolder::ReadFile(folder_ + "/out.gif");
     ASSERT_GT(gif.size(), 10u);
     EXPECT_EQ(gif.substr(0, 6), "GIF89a");
     EXPECT_EQ(gif.substr(6, 4), std::string("\x28\0\x1e\0", 4));

@@ -57,8 +57,7 @@ check "one clear line says the x86 cases will be skipped" \
 
 run_setup retry
 check "the -t route resolves: exit 0" [ "$status" -eq 0 ]
-check "and it says it is installed" \
-    printed "setup: Wine's 32-bit side (wine32:i386) is installed"
+check "and it says it is installed" printed "setup: Wine's 32-bit side (wine32:i386) is installed"
 
 run_setup no-32-bit
 check "a kernel without 32-bit programs: exit 0, no i386 asked for" \

@@ -69,12 +69,21 @@ COLORREF SparkleColour(Sparkle& sparkle) {
     return colour;
 }
 
+// A brush and a pen of the star's own, rather than the device context's: the DC brush
+// and pen came with Windows 2000, and Windows 95, 98 and ME refuse to load a program
+// that imports them.
 void DrawStar(HDC surface, LONG x, LONG y, COLORREF colour) {
     POINT corners[StarCorners];
     for (int i = 0; i < StarCorners; ++i) corners[i] = POINT{x + StarOutline[i].x, y + StarOutline[i].y};
-    SetDCBrushColor(surface, colour);
-    SetDCPenColor(surface, colour);
+    HBRUSH brush = CreateSolidBrush(colour);
+    HPEN pen = CreatePen(PS_SOLID, 0, colour);
+    HGDIOBJ formerBrush = SelectObject(surface, brush);
+    HGDIOBJ formerPen = SelectObject(surface, pen);
     Polygon(surface, corners, StarCorners);
+    SelectObject(surface, formerPen);
+    SelectObject(surface, formerBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
 }
 
 LONG NewSpeed() { return RandomBelow(NewSpeedCount) - NewSpeedBase; }
@@ -199,15 +208,11 @@ void DrawFrame(HDC surface) {
         }
     }
 
-    formerBrush = SelectObject(surface, GetStockObject(DC_BRUSH));
-    HGDIOBJ formerPen = SelectObject(surface, GetStockObject(DC_PEN));
     for (Sparkle& sparkle : EffectState.sparkles) {
         COLORREF colour = SparkleColour(sparkle);
         DrawStar(surface, sparkle.x, sparkle.y, colour);
         MoveSparkle(sparkle);
     }
-    SelectObject(surface, formerPen);
-    SelectObject(surface, formerBrush);
 }
 
 LRESULT CALLBACK EffectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -230,8 +230,10 @@ int WINAPI GetClipBox(HDC dc, LPRECT rect) {
     return RegionSimple;
 }
 
+// The DC brush and pen came with Windows 2000: the older family has no such stock objects.
 HGDIOBJ WINAPI GetStockObject(int object) {
     Record("GetStockObject", {object});
+    if ((object == DC_BRUSH || object == DC_PEN) && platformId == VER_PLATFORM_WIN32_WINDOWS) return nullptr;
     for (const StockObject& stock : StockObjects)
         if (stock.index == object) return StockHandle(object);
     return nullptr;
@@ -242,6 +244,15 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF colour) {
     uintptr_t handle = FirstObject + HandleStep * nextObject++;
     objects[handle] = GdiObject{Kind::Brush, Paint::Solid, colour & 0x00FFFFFF};
     return reinterpret_cast<HBRUSH>(handle);
+}
+
+// Only the solid one-pixel pen, the one every line here is drawn with.
+HPEN WINAPI CreatePen(int style, int width, COLORREF colour) {
+    Record("CreatePen", {style, width, colour});
+    if (style != PS_SOLID || width > 1) return nullptr;
+    uintptr_t handle = FirstObject + HandleStep * nextObject++;
+    objects[handle] = GdiObject{Kind::Pen, Paint::Solid, colour & 0x00FFFFFF};
+    return reinterpret_cast<HPEN>(handle);
 }
 
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {

@@ -188,7 +188,7 @@ void TraceSparkles() {
 void TraceGlyphs(const Sparkle (&before)[SparkleCount]) {
     std::vector<COLORREF> colours;
     for (const standin::Call& call : standin::calls)
-        if (call.name == "SetDCBrushColor") colours.push_back(static_cast<COLORREF>(call.args[1]));
+        if (call.name == "CreatePen") colours.push_back(static_cast<COLORREF>(call.args[2]));
     for (int i = 0; i < SparkleCount && i < static_cast<int>(colours.size()); ++i)
         std::printf("glyph %d %d %d %02X%02X%02X\n", i, static_cast<int>(before[i].x), static_cast<int>(before[i].y),
                     GetRValue(colours[i]), GetGValue(colours[i]), GetBValue(colours[i]));

@@ -234,6 +234,7 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 // GDI
 #define BLACK_BRUSH 4
 #define NULL_PEN 8
+#define PS_SOLID 0
 #define DC_BRUSH 18
 #define DC_PEN 19
 #define SRCCOPY 0x00CC0020
@@ -362,6 +363,7 @@ int WINAPI GetClipBox(HDC dc, LPRECT rect);
 int WINAPI GetSystemMetrics(int index);
 HGDIOBJ WINAPI GetStockObject(int object);
 HBRUSH WINAPI CreateSolidBrush(COLORREF colour);
+HPEN WINAPI CreatePen(int style, int width, COLORREF colour);
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
 BOOL WINAPI DeleteObject(HGDIOBJ object);
 BOOL WINAPI Rectangle(HDC dc, int left, int top, int right, int bottom);

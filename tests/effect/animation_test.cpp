@@ -44,10 +44,10 @@ std::vector<std::tuple<LONG, LONG, LONG, LONG, LONG>> AllFields() {
     return fields;
 }
 
-std::vector<COLORREF> BrushColours() {
+// Each glyph has a pen of its own colour; the frame's other drawing needs none.
+std::vector<COLORREF> GlyphColours() {
     std::vector<COLORREF> colours;
-    for (const standin::Call& call : standin::CallsNamed("SetDCBrushColor"))
-        colours.push_back(static_cast<COLORREF>(call.args[1]));
+    for (const standin::Call& call : standin::CallsNamed("CreatePen")) colours.push_back(static_cast<COLORREF>(call.args[2]));
     return colours;
 }
 
@@ -110,13 +110,41 @@ TEST_F(Effect, WorkedExampleHoldsToTheNumber) {
     Tick(window);
     EXPECT_EQ(DrawsBetween(before, RandomState), 39);
     EXPECT_EQ(standin::CountCalls("BitBlt"), 20 + 15);
-    ASSERT_EQ(BrushColours().size(), 8u);
-    EXPECT_EQ(BrushColours()[0], RGB(0, 255, 229));
+    ASSERT_EQ(GlyphColours().size(), 8u);
+    EXPECT_EQ(GlyphColours()[0], RGB(0, 255, 229));
     EXPECT_EQ(standin::Pixel(window, 41 + 7, 107 + 8), RGB(0, 255, 229));
     EXPECT_EQ(Fields(EffectState.sparkles[0]), std::make_tuple(44, 104, 3, -8, 741));
     // The fourth sparkle bounced off the bottom.
     EXPECT_EQ(EffectState.sparkles[3].y, 120 - 16);
     EXPECT_LT(EffectState.sparkles[3].dy, 0);
+}
+
+// The frames as drawn with the device context's own brush and pen, before the stars got
+// their own objects, on either family: the older one has no DC brush or pen.
+TEST_F(Effect, FramesArePinnedToThePixelOnEitherFamily) {
+    struct Case {
+        int width, height;
+        DWORD seed;
+        const char* settings;
+        int frames;
+        uint64_t pixels;  // FNV-1a of the pixels after the frames
+    } cases[] = {
+        {160, 120, 1, "komakasa=8\r\ncolmode=1", 30, 13545784258864089254ull},
+        {97, 61, 12345, "komakasa=3\r\ncolmode=2", 25, 6399246648395226095ull},
+        {64, 200, 7, "komakasa=64\r\ncolmode=0", 40, 9578306043386553096ull},
+    };
+    for (bool older : {false, true}) {
+        for (const Case& c : cases) {
+            StartFreshProcess();
+            folder_.Enter();
+            UseFamily(older);
+            HWND window = Create(c.width, c.height, c.seed, c.settings);
+            for (int frame = 0; frame < c.frames; ++frame) Tick(window);
+            uint64_t hash = 14695981039346656037ull;
+            for (COLORREF pixel : standin::WindowSurface(window)->pixels) hash = (hash ^ pixel) * 1099511628211ull;
+            EXPECT_EQ(hash, c.pixels) << c.width << "x" << c.height << (older ? " on the older family" : "");
+        }
+    }
 }
 
 TEST_F(Effect, TheTopStripIsPaintedBlack) {
@@ -212,8 +240,8 @@ TEST_F(Effect, ColourWheelSegments) {
         for (Sparkle& s : EffectState.sparkles) s.hue = (c.hue + 1536 - 4) % 1536;
         Tick(window);
         EXPECT_EQ(EffectState.sparkles[0].hue, c.hue);
-        EXPECT_EQ(BrushColours().at(0), c.colour) << c.hue;
-        EXPECT_EQ(standin::CallsNamed("SetDCPenColor").at(0).args[1], c.colour) << c.hue;
+        EXPECT_EQ(GlyphColours().at(0), c.colour) << c.hue;
+        EXPECT_EQ(standin::CallsNamed("CreateSolidBrush").at(1).args[0], c.colour) << c.hue;  // after the strip's
     }
 }
 
@@ -223,7 +251,7 @@ TEST_F(Effect, ColmodeZeroSharesOneHue) {
     for (const Sparkle& s : EffectState.sparkles) EXPECT_EQ(s.hue, 0);
     standin::calls.clear();
     Tick(window);
-    EXPECT_EQ(BrushColours(), std::vector<COLORREF>(8, RGB(255, 4, 0)));
+    EXPECT_EQ(GlyphColours(), std::vector<COLORREF>(8, RGB(255, 4, 0)));
 }
 
 TEST_F(Effect, AnyColmodeButZeroAndTwoActsAsOne) {
@@ -237,10 +265,10 @@ TEST_F(Effect, AnyColmodeButZeroAndTwoActsAsOne) {
         const auto sparkles = AllFields();
         if (apart.empty()) {
             apart = sparkles;
-            apartColours = BrushColours();
+            apartColours = GlyphColours();
         }
         EXPECT_EQ(sparkles, apart) << colmode;
-        EXPECT_EQ(BrushColours(), apartColours) << colmode;
+        EXPECT_EQ(GlyphColours(), apartColours) << colmode;
     }
 }
 
@@ -253,8 +281,8 @@ TEST_F(Effect, ColmodeTwoDrawsGreenThenBlueWithoutRed) {
     standin::calls.clear();
     Tick(window);
     // One column band and one row band come first.
-    EXPECT_EQ(BrushColours().at(0), RGB(0, draws[2] % 256, draws[3] % 256));
-    for (COLORREF colour : BrushColours()) EXPECT_EQ(GetRValue(colour), 0);
+    EXPECT_EQ(GlyphColours().at(0), RGB(0, draws[2] % 256, draws[3] % 256));
+    for (COLORREF colour : GlyphColours()) EXPECT_EQ(GetRValue(colour), 0);
     for (int i = 0; i < SparkleCount; ++i) EXPECT_EQ(EffectState.sparkles[i].hue, (hues[i] + 4) % 1536);
 }
 
@@ -337,11 +365,13 @@ TEST_F(Effect, AHueComesBackAfter384Frames) {
     }
 }
 
-TEST_F(Effect, EachFrameDeletesItsBrushAndLeavesTheContextAsFound) {
+TEST_F(Effect, EachFrameDeletesItsBrushesAndPensAndLeavesTheContextAsFound) {
     HWND window = Create(64, 48, 5, "colmode=1");
     for (int frame = 0; frame < 20; ++frame) Tick(window);
-    EXPECT_EQ(standin::CountCalls("CreateSolidBrush"), 20);
-    for (const standin::Call& call : standin::CallsNamed("CreateSolidBrush")) EXPECT_EQ(call.args[0], 0);
+    // The strip's black brush, then a brush and a pen for each glyph.
+    EXPECT_EQ(standin::CountCalls("CreateSolidBrush"), 20 * (1 + SparkleCount));
+    EXPECT_EQ(standin::CountCalls("CreatePen"), 20 * SparkleCount);
+    EXPECT_EQ(standin::CountCalls("DeleteObject"), 20 * (1 + 2 * SparkleCount));
     EXPECT_EQ(standin::LiveGdiObjects(), 0);
     EXPECT_EQ(standin::LiveDeviceContexts(), 0);
     EXPECT_EQ(standin::CountCalls("ReleaseDC"), 20);
@@ -372,7 +402,7 @@ TEST_F(Effect, ATickWithoutADeviceContextStillMovesTheSparkles) {
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 96; ++x) ASSERT_EQ(standin::Pixel(blind, x, y), RGB(1, 2, 3));
     EXPECT_EQ(standin::LiveGdiObjects(), 0);
-    EXPECT_EQ(standin::CountCalls("CreateSolidBrush"), standin::CountCalls("DeleteObject"));
+    EXPECT_EQ(standin::CountCalls("CreateSolidBrush") + standin::CountCalls("CreatePen"), standin::CountCalls("DeleteObject"));
     EXPECT_EQ(standin::CountCalls("ReleaseDC"), 0);
 }
 

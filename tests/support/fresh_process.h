@@ -44,6 +44,13 @@ inline void StartFreshProcess()
     RandomState = 1;
 }
 
+// The family the process runs on, as the entry records it and as the system reports it.
+inline void UseFamily(bool older)
+{
+    OlderFamily = older ? 1 : 0;
+    standin::platformId = older ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
+}
+
 // Ends every saver run once its loop waits: a full-screen saver gets a close request, a preview loses its parent.
 inline void EndRunsWhenIdle()
 {

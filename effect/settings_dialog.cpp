@@ -2,6 +2,7 @@
 #include "effect/settings_dialog.h"
 
 #include "effect/settings_file.h"
+#include "host/entry.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -13,18 +14,49 @@ constexpr LONG WaitPageStep = 10;
 constexpr int SettingsTextSize = 256;
 constexpr int WaitLabelSize = 8;
 
-// Indexed by colmode. Wide, so that the list reads right whatever the system's
-// ANSI code page is; code-page-932 bytes would arrive as mojibake elsewhere.
-const wchar_t* const ColourModeNames[] = {
+// Indexed by colmode. Wide where the system has the wide calls, so that the list reads
+// right whatever its ANSI code page is; the older family has only code page 932's
+// bytes, which read right on a Japanese system.
+const wchar_t* const ColourModeNamesWide[] = {
     L"\u3044\u3063\u3057\u3087",  // いっしょ: together
     L"\u3070\u3089\u3070\u3089",  // ばらばら: apart
     L"\u30E9\u30F3\u30C0\u30E0",  // ランダム: random
 };
-constexpr int ColourModeCount = sizeof ColourModeNames / sizeof ColourModeNames[0];
+const char* const ColourModeNamesNarrow[] = {
+    "\x82\xA2\x82\xC1\x82\xB5\x82\xE5",
+    "\x82\xCE\x82\xE7\x82\xCE\x82\xE7",
+    "\x83\x89\x83\x93\x83\x5F\x83\x80",
+};
+constexpr int ColourModeCount = sizeof ColourModeNamesWide / sizeof ColourModeNamesWide[0];
+static_assert(ColourModeCount == sizeof ColourModeNamesNarrow / sizeof ColourModeNamesNarrow[0], "one name per mode");
 
 // komakasa's text for the field when the dialog opens; on OK the field's text and
 // then each value's text for the file.
-wchar_t SettingsText[SettingsTextSize];
+FamilyText SettingsText;
+
+// The dialog's text calls, in the running family's form, as the settings file's are.
+void SetFieldText(HWND dialog, const FamilyText& text) {
+    if (OlderFamily)
+        SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, text.narrow);
+    else
+        SetDlgItemTextW(dialog, IDC_KOMAKASA_EDIT, text.wide);
+}
+
+void GetFieldText(HWND dialog, FamilyText& text) {
+    if (OlderFamily)
+        GetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, text.narrow, SettingsTextSize);
+    else
+        GetDlgItemTextW(dialog, IDC_KOMAKASA_EDIT, text.wide, SettingsTextSize);
+}
+
+void InsertColourMode(HWND list, int index) {
+    if (OlderFamily)
+        SendMessageA(list, CB_INSERTSTRING, static_cast<WPARAM>(index),
+                     reinterpret_cast<LPARAM>(ColourModeNamesNarrow[index]));
+    else
+        SendMessageW(list, CB_INSERTSTRING, static_cast<WPARAM>(index),
+                     reinterpret_cast<LPARAM>(ColourModeNamesWide[index]));
+}
 
 // The template lists the colour list and its caption last and the wait label between
 // its caption and the scroll bar. Tab order and the names accessibility tools give
@@ -45,27 +77,25 @@ void OpenDialog(HWND dialog) {
     SetScrollRange(GetDlgItem(dialog, IDC_WAIT_SCROLLBAR), SB_CTL, WaitMinimum, WaitMaximum, TRUE);
     // The edit notifies the dialog of this change at once, and that notification runs
     // SyncWaitControls now that the range is in place.
-    wsprintfW(SettingsText, L"%d", static_cast<int>(SaverSettings.komakasa));
-    SetDlgItemTextW(dialog, IDC_KOMAKASA_EDIT, SettingsText);
-    for (int index = 0; index < ColourModeCount; ++index)
-        SendMessageW(GetDlgItem(dialog, IDC_COLMODE_LIST), CB_INSERTSTRING, static_cast<WPARAM>(index),
-                     reinterpret_cast<LPARAM>(ColourModeNames[index]));
+    FormatSetting(SettingsText, SaverSettings.komakasa);
+    SetFieldText(dialog, SettingsText);
+    for (int index = 0; index < ColourModeCount; ++index) InsertColourMode(GetDlgItem(dialog, IDC_COLMODE_LIST), index);
     SendMessageA(GetDlgItem(dialog, IDC_COLMODE_LIST), CB_SETCURSEL, static_cast<WPARAM>(SaverSettings.colmode), 0);
 }
 
 void SaveAndClose(HWND dialog) {
-    wchar_t path[SettingsPathBufferSize];
+    FamilyText path;
     SettingsFilePath(path);
-    GetDlgItemTextW(dialog, IDC_KOMAKASA_EDIT, SettingsText, SettingsTextSize);
+    GetFieldText(dialog, SettingsText);
     SaverSettings.colmode = static_cast<LONG>(SendMessageA(GetDlgItem(dialog, IDC_COLMODE_LIST), CB_GETCURSEL, 0, 0));
     // Without the executable's path there is no folder the file belongs in; a bare
     // name would land in whatever folder the platform picks.
-    if (path[0] != L'\0') {
-        WritePrivateProfileStringW(SettingsSection, L"komakasa", SettingsText, path);
-        wsprintfW(SettingsText, L"%d", static_cast<int>(SaverSettings.wait));
-        WritePrivateProfileStringW(SettingsSection, L"wait", SettingsText, path);
-        wsprintfW(SettingsText, L"%d", static_cast<int>(SaverSettings.colmode));
-        WritePrivateProfileStringW(SettingsSection, L"colmode", SettingsText, path);
+    if (!IsEmpty(path)) {
+        WriteSetting(path, KomakasaKey, SettingsText);
+        FormatSetting(SettingsText, SaverSettings.wait);
+        WriteSetting(path, WaitKey, SettingsText);
+        FormatSetting(SettingsText, SaverSettings.colmode);
+        WriteSetting(path, ColmodeKey, SettingsText);
     }
     EndDialog(dialog, IDOK);
 }

@@ -1,12 +1,18 @@
 // The settings file kelvo.ini beside the executable, and the one settings record.
 #include "effect/settings_file.h"
 
+#include "host/entry.h"
+
 SaverSettingsRecord SaverSettings;
 
 namespace {
 
 constexpr DWORD ModulePathSize = 320;
-const wchar_t SettingsFileName[] = L"kelvo.ini";
+const char SettingsSectionNarrow[] = "TestScreenSaver";
+const wchar_t SettingsSectionWide[] = L"TestScreenSaver";
+const char SettingsFileNameNarrow[] = "kelvo.ini";
+const wchar_t SettingsFileNameWide[] = L"kelvo.ini";
+constexpr int SettingsFileNameLength = sizeof SettingsFileNameNarrow - 1;
 
 constexpr LONG DefaultWait = 40;
 constexpr LONG DefaultKomakasa = 8;
@@ -14,44 +20,80 @@ constexpr LONG DefaultColmode = 0;
 constexpr LONG SmallestKomakasa = 1;
 constexpr LONG LargestKomakasa = 64;
 
-// The longest module path that GetModuleFileNameW leaves untruncated, plus the
-// file name and its NUL, always fits the callers' buffer.
-static_assert(ModulePathSize - 1 + sizeof SettingsFileName / sizeof(wchar_t) <= SettingsPathBufferSize,
+// The longest module path that GetModuleFileName leaves untruncated, plus the file
+// name and its NUL, always fits the buffer.
+static_assert(ModulePathSize - 1 + SettingsFileNameLength + 1 <= SettingsPathBufferSize,
               "settings path buffer too small");
+
+// Characters, not units: in code page 932 the second byte of ソ or 表 has a backslash's
+// value, so the 8-bit path is walked with CharNextA.
+void NarrowSettingsPath(char* path) {
+    DWORD length = GetModuleFileNameA(nullptr, path, ModulePathSize);
+    // Without the executable's full path, any folder we built would be the wrong one.
+    if (length == 0 || length >= ModulePathSize) {
+        path[0] = '\0';
+        return;
+    }
+    char* lastBackslash = nullptr;
+    for (char* position = path; *position != '\0'; position = CharNextA(position))
+        if (*position == '\\') lastBackslash = position;
+    char* end = lastBackslash != nullptr && lastBackslash != path ? lastBackslash + 1 : path + length;
+    for (int i = 0; i <= SettingsFileNameLength; ++i) end[i] = SettingsFileNameNarrow[i];
+}
+
+void WideSettingsPath(wchar_t* path) {
+    DWORD length = GetModuleFileNameW(nullptr, path, ModulePathSize);
+    if (length == 0 || length >= ModulePathSize) {
+        path[0] = L'\0';
+        return;
+    }
+    DWORD lastBackslash = 0;
+    for (DWORD i = 0; i < length; ++i)
+        if (path[i] == L'\\') lastBackslash = i;
+    wchar_t* end = lastBackslash > 0 ? path + lastBackslash + 1 : path + length;
+    for (int i = 0; i <= SettingsFileNameLength; ++i) end[i] = SettingsFileNameWide[i];
+}
 
 }  // namespace
 
-void SettingsFilePath(wchar_t* buffer) {
-    DWORD length = GetModuleFileNameW(nullptr, buffer, ModulePathSize);
-    // Without the executable's full path, any folder we built would be the wrong
-    // one: leave the path empty so that nothing is read from or written there.
-    if (length == 0 || length >= ModulePathSize) {
-        buffer[0] = '\0';
-        return;
-    }
-    // Characters, not bytes: no unit of another character can pass for a backslash.
-    DWORD lastBackslash = 0;
-    for (DWORD i = 0; i < length; ++i)
-        if (buffer[i] == L'\\') lastBackslash = i;
-    if (lastBackslash > 0) buffer[lastBackslash + 1] = L'\0';
-    lstrcatW(buffer, SettingsFileName);
+void SettingsFilePath(FamilyText& path) {
+    if (OlderFamily)
+        NarrowSettingsPath(path.narrow);
+    else
+        WideSettingsPath(path.wide);
+}
+
+bool IsEmpty(const FamilyText& text) { return OlderFamily ? text.narrow[0] == '\0' : text.wide[0] == L'\0'; }
+
+void FormatSetting(FamilyText& text, LONG value) {
+    if (OlderFamily)
+        wsprintfA(text.narrow, "%d", static_cast<int>(value));
+    else
+        wsprintfW(text.wide, L"%d", static_cast<int>(value));
+}
+
+LONG ReadSetting(const FamilyText& path, SettingKey key, LONG fallback) {
+    if (OlderFamily)
+        return static_cast<LONG>(GetPrivateProfileIntA(SettingsSectionNarrow, key.narrow, fallback, path.narrow));
+    return static_cast<LONG>(GetPrivateProfileIntW(SettingsSectionWide, key.wide, fallback, path.wide));
+}
+
+void WriteSetting(const FamilyText& path, SettingKey key, const FamilyText& value) {
+    if (OlderFamily)
+        WritePrivateProfileStringA(SettingsSectionNarrow, key.narrow, value.narrow, path.narrow);
+    else
+        WritePrivateProfileStringW(SettingsSectionWide, key.wide, value.wide, path.wide);
 }
 
 void LoadSettings() {
-    wchar_t path[SettingsPathBufferSize];
+    FamilyText path;
     SettingsFilePath(path);
-    if (path[0] == L'\0') {
-        // An empty file name means something else to the platform's profile
-        // functions; the defaults are what a missing file gives.
-        SaverSettings.wait = DefaultWait;
-        SaverSettings.komakasa = DefaultKomakasa;
-        SaverSettings.colmode = DefaultColmode;
-        return;
-    }
-    SaverSettings.wait = static_cast<LONG>(GetPrivateProfileIntW(SettingsSection, L"wait", DefaultWait, path));
-    SaverSettings.komakasa =
-        static_cast<LONG>(GetPrivateProfileIntW(SettingsSection, L"komakasa", DefaultKomakasa, path));
-    SaverSettings.colmode = static_cast<LONG>(GetPrivateProfileIntW(SettingsSection, L"colmode", DefaultColmode, path));
+    // An empty file name means something else to the platform's profile functions;
+    // the defaults are what a missing file gives.
+    const bool known = !IsEmpty(path);
+    SaverSettings.wait = known ? ReadSetting(path, WaitKey, DefaultWait) : DefaultWait;
+    SaverSettings.komakasa = known ? ReadSetting(path, KomakasaKey, DefaultKomakasa) : DefaultKomakasa;
+    SaverSettings.colmode = known ? ReadSetting(path, ColmodeKey, DefaultColmode) : DefaultColmode;
 
     // The dialog stores whatever was typed; the jitter bands need 1..64.
     if (SaverSettings.komakasa < SmallestKomakasa)

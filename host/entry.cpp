@@ -184,7 +184,11 @@ int RunPreview(const char* text)
 int RunSettingsDialog(HWND owner)
 {
     if (!RegisterSettingsClasses(SaverInstance)) return 0;
-    // The wide dialog shows the template's Japanese texts right on any ANSI code page.
+    // The wide dialog shows the template's Japanese texts right on any ANSI code page;
+    // the older family has only the 8-bit one.
+    if (OlderFamily)
+        return static_cast<int>(
+            DialogBoxParamA(SaverInstance, MAKEINTRESOURCEA(IDD_SETTINGS), owner, SettingsDialogProc, 0));
     return static_cast<int>(
         DialogBoxParamW(SaverInstance, MAKEINTRESOURCEW(IDD_SETTINGS), owner, SettingsDialogProc, 0));
 }

@@ -60,11 +60,23 @@ bool SaverStillShown(HWND parent)
     return true;
 }
 
-// Full screen covers the whole virtual screen, whatever its layout is now.
+// Full screen covers the whole screen, every monitor of it, as the screen's device
+// context does. The virtual-screen metrics would say the same, but Windows 95 and NT 4.0
+// answer 0 for them.
+RECT ScreenBox()
+{
+    RECT box = {};
+    HDC screen = GetDC(nullptr);
+    GetClipBox(screen, &box);
+    ReleaseDC(nullptr, screen);
+    return box;
+}
+
+// Whatever the screen's layout is now.
 void CoverScreen(HWND window)
 {
-    SetWindowPos(window, HWND_TOPMOST, GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
-                 GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN), SWP_NOACTIVATE);
+    RECT box = ScreenBox();
+    SetWindowPos(window, HWND_TOPMOST, box.left, box.top, box.right - box.left, box.bottom - box.top, SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -96,10 +108,7 @@ int RunSaver(HWND parent)
         title = PreviewTitle;
         PreviewMode = true;
     } else {
-        RECT box = {};
-        HDC screen = GetDC(nullptr);
-        GetClipBox(screen, &box);
-        ReleaseDC(nullptr, screen);
+        RECT box = ScreenBox();
         x = box.left;
         y = box.top;
         width = box.right - box.left;

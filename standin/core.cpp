@@ -20,6 +20,7 @@ std::string commandLine;
 std::string moduleFileName;
 bool versionFails;
 DWORD platformId;
+DWORD lastError;
 HWND foregroundWindow;
 RECT screen;
 bool registerClassFails;
@@ -151,6 +152,7 @@ void Reset() {
     moduleFileName = "C:\\Savers\\kelvo.scr";
     versionFails = false;
     platformId = VER_PLATFORM_WIN32_NT;
+    lastError = 0;
     foregroundWindow = nullptr;
     screen = RECT{0, 0, 1024, 768};
     registerClassFails = false;
@@ -258,6 +260,20 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     return nullptr;
 }
 
+namespace standin {
+
+bool WideStub(const std::string& name, std::vector<int64_t> args) {
+    if (platformId != VER_PLATFORM_WIN32_WINDOWS) return false;
+    Record(name, std::move(args));
+    lastError = ERROR_CALL_NOT_IMPLEMENTED;
+    return true;
+}
+
+}  // namespace standin
+
+DWORD WINAPI GetLastError() { return lastError; }
+void WINAPI SetLastError(DWORD error) { lastError = error; }
+
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     Record("GetModuleFileNameA", {Value(module), size});
     if (moduleFileName.empty() || size == 0) return 0;
@@ -273,6 +289,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    if (WideStub("GetModuleFileNameW", {Value(module), size})) return 0;
     Record("GetModuleFileNameW", {Value(module), size});
     const std::wstring path = Wide(moduleFileName);
     if (path.empty() || size == 0) return 0;
@@ -349,7 +366,7 @@ LONG WINAPI UnhandledExceptionFilter(EXCEPTION_POINTERS* pointers) {
 int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
 
 LPSTR WINAPI lstrcatA(LPSTR to, LPCSTR from) { return std::strcat(to, from); }
-LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return std::wcscat(to, from); }
+LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return WideStub("lstrcatW") ? nullptr : std::wcscat(to, from); }
 
 int WINAPI CompareStringA(DWORD locale, DWORD flags, LPCSTR first, int firstLength, LPCSTR second, int secondLength) {
     std::string a = firstLength < 0 ? std::string(first) : std::string(first, static_cast<size_t>(firstLength));
@@ -379,6 +396,7 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
 }
 
 int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
+    if (WideStub("wsprintfW")) return 0;
     va_list arguments;
     va_start(arguments, format);
     int written = std::vswprintf(buffer, 1024, format, arguments);
@@ -464,8 +482,11 @@ BOOL WINAPI SetForegroundWindow(HWND window) {
     return TRUE;
 }
 
+// Windows 95 (and NT 4.0) answer 0 for the virtual-screen metrics; the older family
+// here is the oldest of it.
 int WINAPI GetSystemMetrics(int index) {
     Record("GetSystemMetrics", {index});
+    if (platformId == VER_PLATFORM_WIN32_WINDOWS) return 0;
     switch (index) {
     case SM_XVIRTUALSCREEN: return screen.left;
     case SM_YVIRTUALSCREEN: return screen.top;
@@ -501,6 +522,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (WideStub("SendMessageW", {Value(window), message, static_cast<int64_t>(wParam), lParam})) return 0;
     Record("SendMessageW", {Value(window), message, static_cast<int64_t>(wParam), lParam});
     bool outer = sendingWide;
     sendingWide = true;

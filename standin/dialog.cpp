@@ -250,6 +250,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
 
 INT_PTR WINAPI DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND owner, DLGPROC procedure,
                                LPARAM parameter) {
+    if (WideStub("DialogBoxParamW", {Value(owner)})) return 0;
     return RunDialog("DialogBoxParamW", true, instance, templateName, owner, procedure, parameter);
 }
 
@@ -317,12 +318,14 @@ int WINAPI SetScrollPos(HWND window, int bar, int position, BOOL redraw) {
 }
 
 BOOL WINAPI SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
+    if (WideStub("SetDlgItemTextW", {Value(dialog), id})) return FALSE;
     Record("SetDlgItemTextW", {Value(dialog), id}, Utf8(text));
     DialogControl* control = LiveControl(dialog, id);
     return control != nullptr && SendText(control->handle, text, true);
 }
 
 UINT WINAPI GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size) {
+    if (WideStub("GetDlgItemTextW", {Value(dialog), id, size})) return 0;
     Record("GetDlgItemTextW", {Value(dialog), id, size});
     if (size <= 0) return 0;
     DialogControl* control = LiveControl(dialog, id);

@@ -16,10 +16,10 @@
 
 namespace standin {
 
-std::string ProfileFilePath(const char* path) {
+std::string ProfileFilePath(const char* path, bool ansi) {
     std::string native = path == nullptr ? "" : path;
-    for (char& c : native)
-        if (c == '\\') c = '/';
+    for (size_t i = 0; i < native.size(); i = ansi ? CharNextA(native.c_str() + i) - native.c_str() : i + 1)
+        if (native[i] == '\\') native[i] = '/';
     return native;
 }
 
@@ -178,11 +178,11 @@ uint32_t ToInteger(const std::string& text) {
 std::string Text(LPCSTR text) { return text == nullptr ? "" : text; }
 
 // An empty value counts as missing: the default comes back.
-UINT ReadInteger(const char* name, const char* section, const char* key, INT fallback, const char* file) {
+UINT ReadInteger(const char* name, const char* section, const char* key, INT fallback, const char* file, bool ansi) {
     Record(name, {fallback}, Text(section));
     if (section == nullptr || key == nullptr || file == nullptr) return static_cast<UINT>(fallback);
     std::vector<std::string> lines;
-    if (!ReadLines(ProfileFilePath(file), &lines)) return static_cast<UINT>(fallback);
+    if (!ReadLines(ProfileFilePath(file, ansi), &lines)) return static_cast<UINT>(fallback);
     size_t first = 0, end = 0, index = 0;
     std::string fileKey, value;
     if (!FindSection(lines, Trim(section), &first, &end) ||
@@ -194,10 +194,11 @@ UINT ReadInteger(const char* name, const char* section, const char* key, INT fal
 }
 
 // A null value deletes the key, a null key the whole section.
-BOOL WriteString(const char* name, const char* section, const char* key, const char* value, const char* file) {
+BOOL WriteString(const char* name, const char* section, const char* key, const char* value, const char* file,
+                 bool ansi) {
     Record(name, {}, Text(section));
     if (section == nullptr || file == nullptr || file[0] == '\0') return FALSE;
-    const std::string path = ProfileFilePath(file);
+    const std::string path = ProfileFilePath(file, ansi);
     std::vector<std::string> lines;
     bool utf16 = false;
     ReadLines(path, &lines, &utf16);
@@ -238,19 +239,21 @@ struct Narrow {
 }  // namespace
 
 UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT fallback, LPCSTR file) {
-    return ReadInteger("GetPrivateProfileIntA", section, key, fallback, file);
+    return ReadInteger("GetPrivateProfileIntA", section, key, fallback, file, true);
 }
 
 BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
-    return WriteString("WritePrivateProfileStringA", section, key, value, file);
+    return WriteString("WritePrivateProfileStringA", section, key, value, file, true);
 }
 
 UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR file) {
+    if (WideStub("GetPrivateProfileIntW", {fallback})) return 0;
     return ReadInteger("GetPrivateProfileIntW", Narrow(section).get(), Narrow(key).get(), fallback,
-                       Narrow(file).get());
+                       Narrow(file).get(), false);
 }
 
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file) {
+    if (WideStub("WritePrivateProfileStringW")) return FALSE;
     return WriteString("WritePrivateProfileStringW", Narrow(section).get(), Narrow(key).get(), Narrow(value).get(),
-                       Narrow(file).get());
+                       Narrow(file).get(), false);
 }

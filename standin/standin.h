@@ -26,6 +26,11 @@ int CountCalls(const std::string& name);
 // Index in calls of the first call of that name at or after from; -1 when none.
 int IndexOfCall(const std::string& name, int from = 0);
 
+// On the older family (platformId VER_PLATFORM_WIN32_WINDOWS) most wide calls are stubs:
+// there this records the call, sets ERROR_CALL_NOT_IMPLEMENTED and answers true, and the
+// call then fails as the stub does. Elsewhere it does nothing and answers false.
+bool WideStub(const std::string& name, std::vector<int64_t> args = {});
+
 // Wide text as the stand-in keeps it, in UTF-8, and back.
 std::string Utf8(const wchar_t* text);
 std::wstring Wide(const std::string& utf8);

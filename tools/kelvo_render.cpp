@@ -144,15 +144,15 @@ bool MakeSettingsFolder(const Options& options, SettingsFolder* settings) {
     for (char& c : module)
         if (c == '/') c = '\\';
     standin::moduleFileName = module;
-    wchar_t path[SettingsPathBufferSize];
+    FamilyText path;
     SettingsFilePath(path);
-    settings->file = standin::Utf8(path);
+    settings->file = standin::Utf8(path.wide);
     if (settings->file.empty() || standin::ProfileFilePath(settings->file.c_str()) != settings->folder + "/kelvo.ini")
         return false;
 
     for (const Setting* setting : {&options.wait, &options.komakasa, &options.colmode})
-        if (setting->given && !WritePrivateProfileStringW(SettingsSection, standin::Wide(setting->key).c_str(),
-                                                          standin::Wide(setting->text).c_str(), path))
+        if (setting->given && !WritePrivateProfileStringA("TestScreenSaver", setting->key, setting->text.c_str(),
+                                                          settings->file.c_str()))
             return false;
     return true;
 }

@@ -1,9 +1,12 @@
-// The settings dialog on the stand-in's dialog manager, with a real kelvo.ini on disk.
+// The settings dialog on the stand-in's dialog manager, with a real kelvo.ini on disk, on either
+// family: the older one through the 8-bit calls alone.
 #include "effect/settings_dialog.h"
 
 #include "dialog.h"
 #include "effect/settings_file.h"
+#include "host/entry.h"
 #include "resources/resource_ids.h"
+#include "tests/support/fresh_process.h"
 #include "tests/support/saver_folder.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +20,10 @@
 namespace {
 
 const std::vector<std::wstring> ColourModeTexts = {L"いっしょ", L"ばらばら", L"ランダム"};
+// The same in code page 932, as the stand-in keeps 8-bit items: a unit for each byte.
+const std::vector<std::wstring> ColourModeBytes = {L"\x82\xA2\x82\xC1\x82\xB5\x82\xE5",
+                                                   L"\x82\xCE\x82\xE7\x82\xCE\x82\xE7",
+                                                   L"\x83\x89\x83\x93\x83\x5F\x83\x80"};
 
 // What the dialog showed when it ended.
 struct Shown {
@@ -28,17 +35,22 @@ struct Shown {
     int selection = -1;
 };
 
-class SettingsDialogTest : public ::testing::Test {
+class SettingsDialogTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
-        standin::Reset();
+        StartFreshProcess();
+        UseFamily(GetParam());
         folder.Enter();
     }
 
-    // Shows the dialog as the entry does; the script plays the user.
+    // A call of the family's interface: "WritePrivateProfileString" and the older family give
+    // "WritePrivateProfileStringA".
+    static std::string Named(const std::string& stem) { return stem + (GetParam() ? "A" : "W"); }
+
+    // Shows the dialog through the entry; the script plays the user.
     INT_PTR Run(std::function<void(HWND)> script) {
         standin::dialogScript = std::move(script);
-        INT_PTR result = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, SettingsDialogProc, 0);
+        INT_PTR result = RunSettingsDialog(nullptr);
         lastDialog = standin::dialogs.empty() ? nullptr : standin::dialogs.back().handle;
         return result;
     }
@@ -79,9 +91,10 @@ protected:
     HWND lastDialog = nullptr;
 };
 
-TEST_F(SettingsDialogTest, OpeningWithoutFileShowsTheDefaults) {
+TEST_P(SettingsDialogTest, OpeningWithoutFileShowsTheDefaults) {
     Shown shown = OpenAndCancel();
-    EXPECT_EQ(shown.items, ColourModeTexts);  // in insertion order, readable on any code page
+    // In insertion order; wide where the system has the wide calls, readable on any code page.
+    EXPECT_EQ(shown.items, GetParam() ? ColourModeBytes : ColourModeTexts);
     EXPECT_EQ(shown.selection, 0);
     EXPECT_EQ(shown.scrollMinimum, 10);
     EXPECT_EQ(shown.scrollMaximum, 200);
@@ -89,17 +102,18 @@ TEST_F(SettingsDialogTest, OpeningWithoutFileShowsTheDefaults) {
     EXPECT_EQ(shown.label, " 40");
     EXPECT_EQ(shown.field, "8");
     EXPECT_EQ(standin::dialogs.back().templateId, IDD_SETTINGS);
+    EXPECT_EQ(standin::dialogs.back().wide, !GetParam());
 }
 
 // The opening leaves the wait controls to the edit's change notifications, which
 // must come after the range is set and put the thumb and label in place.
-TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications) {
+TEST_P(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications) {
     folder.WriteIni("[TestScreenSaver]\r\nwait=500\r\n");
     OpenAndCancel();
     int range = standin::IndexOfCall("SetScrollRange");
-    int field = standin::IndexOfCall("SetDlgItemTextW");
+    int field = standin::IndexOfCall(Named("SetDlgItemText"));
     int firstPosition = standin::IndexOfCall("SetScrollPos");
-    int firstItem = standin::IndexOfCall("SendMessageW");
+    int firstItem = standin::IndexOfCall(Named("SendMessage"));
     ASSERT_GE(range, 0);
     EXPECT_LT(range, field);
     EXPECT_LT(field, firstPosition);
@@ -112,7 +126,7 @@ TEST_F(SettingsDialogTest, OpeningSynchronisesWaitThroughTheFieldsNotifications)
 
 // Tab order and the names screen readers give (the static text before a control) follow the child order, which the
 // opening puts in screen order; the focus then starts on the colour list.
-TEST_F(SettingsDialogTest, OpeningPutsEachCaptionBeforeItsControlAndTabsTopToBottom) {
+TEST_P(SettingsDialogTest, OpeningPutsEachCaptionBeforeItsControlAndTabsTopToBottom) {
     OpenAndCancel();
     std::vector<std::string> order;
     std::vector<int> tabStops;
@@ -128,7 +142,7 @@ TEST_F(SettingsDialogTest, OpeningPutsEachCaptionBeforeItsControlAndTabsTopToBot
         EXPECT_EQ(call.args.back(), SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-TEST_F(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
+TEST_P(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
     struct Case {
         const char* file;
         int thumb;
@@ -154,7 +168,7 @@ TEST_F(SettingsDialogTest, OpeningShowsStoredValuesWithinTheirRanges) {
     }
 }
 
-TEST_F(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
+TEST_P(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
     struct Case {
         int start;
         int code;
@@ -186,7 +200,7 @@ TEST_F(SettingsDialogTest, ScrollCodesMoveWaitWithinTenToTwoHundred) {
     }
 }
 
-TEST_F(SettingsDialogTest, OkWritesTheShownValuesIntoTheSection) {
+TEST_P(SettingsDialogTest, OkWritesTheShownValuesIntoTheSection) {
     struct Case {
         const char* before;  // null: no file
         const char* after;
@@ -204,13 +218,13 @@ TEST_F(SettingsDialogTest, OkWritesTheShownValuesIntoTheSection) {
         EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
         EXPECT_EQ(folder.ReadIni(), std::string("[TestScreenSaver]\r\n") + c.after);
         EXPECT_EQ(SaverSettings.colmode, c.colmode);
-        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 3);
-        for (const standin::Call& call : standin::CallsNamed("WritePrivateProfileStringW"))
+        EXPECT_EQ(standin::CountCalls(Named("WritePrivateProfileString")), 3);
+        for (const standin::Call& call : standin::CallsNamed(Named("WritePrivateProfileString")))
             EXPECT_EQ(call.text, "TestScreenSaver");
     }
 }
 
-TEST_F(SettingsDialogTest, OkWritesWhatTheUserChose) {
+TEST_P(SettingsDialogTest, OkWritesWhatTheUserChose) {
     EXPECT_EQ(Run([](HWND dialog) {
                   SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, "23");
                   Scroll(dialog, SB_THUMBTRACK, 150);
@@ -224,7 +238,7 @@ TEST_F(SettingsDialogTest, OkWritesWhatTheUserChose) {
     EXPECT_EQ(SaverSettings.colmode, 2);
 }
 
-TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt) {
+TEST_P(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt) {
     struct Case {
         std::string typed;
         std::string written;
@@ -256,7 +270,7 @@ TEST_F(SettingsDialogTest, OkStoresTheFieldsTextUncheckedAndTheNextLoadClampsIt)
     EXPECT_EQ(OpenAndCancel().field, "64");
 }
 
-TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
+TEST_P(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
     struct Case {
         const char* name;
         const char* before;  // null: no file
@@ -273,7 +287,7 @@ TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
         SCOPED_TRACE(c.name);
         std::remove(folder.IniPath().c_str());
         if (c.before) folder.WriteIni(c.before);
-        int writesBefore = standin::CountCalls("WritePrivateProfileStringW");
+        int writesBefore = standin::CountCalls(Named("WritePrivateProfileString"));
         EXPECT_EQ(Run([&](HWND dialog) {
                       Scroll(dialog, SB_PAGERIGHT);
                       SetDlgItemTextA(dialog, IDC_KOMAKASA_EDIT, "33");
@@ -281,7 +295,7 @@ TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
                       SendMessageA(dialog, c.message, c.wParam, 0);
                   }),
                   IDCANCEL);
-        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), writesBefore);
+        EXPECT_EQ(standin::CountCalls(Named("WritePrivateProfileString")), writesBefore);
         if (c.before)
             EXPECT_EQ(folder.ReadIni(), c.before);
         else
@@ -291,28 +305,33 @@ TEST_F(SettingsDialogTest, CancelAndTheCloseBoxWriteNothing) {
 
 // Without the executable's path the file has no folder: OK must not write it
 // anywhere else, and still ends the dialog as confirmed.
-TEST_F(SettingsDialogTest, OkWithoutTheExecutablesPathWritesNothingAndEndsWithOne) {
+TEST_P(SettingsDialogTest, OkWithoutTheExecutablesPathWritesNothingAndEndsWithOne) {
     const std::string unavailable[] = {"", "\\" + std::string(400, 'x') + "\\kelvo.scr"};
     for (const std::string& module : unavailable) {
         SCOPED_TRACE(module.size());
         standin::Reset();
+        UseFamily(GetParam());
         standin::moduleFileName = module;
         EXPECT_EQ(Run([](HWND dialog) { Press(dialog, IDOK); }), IDOK);
-        EXPECT_EQ(standin::CountCalls("WritePrivateProfileStringW"), 0);
+        EXPECT_EQ(standin::CountCalls(Named("WritePrivateProfileString")), 0);
         EXPECT_EQ(Read().field, "8");
     }
 }
 
 // A folder or file name outside the ANSI code page, or one whose code-page-932 bytes hold a
 // backslash's value (ソ, 表), still names the saver's own folder: the dialog shows the file
-// there, and OK rewrites it there and makes no other file.
-TEST_F(SettingsDialogTest, AnyFolderAndFileNameReadsAndWritesItsOwnFile) {
+// there, and OK rewrites it there and makes no other file. The older family's names are all
+// in its code page, here 932.
+TEST_P(SettingsDialogTest, AnyFolderAndFileNameReadsAndWritesItsOwnFile) {
     namespace fs = std::filesystem;
-    const std::pair<std::string, std::string> places[] = {
-        {"Łódź", "kelvo.scr"}, {"Ελληνικά Кириллица", "ソード.scr"}, {"日本語/表", "表示.scr"}};
+    const std::vector<std::pair<std::string, std::string>> places =
+        GetParam() ? std::vector<std::pair<std::string, std::string>>{{"\x83\x5C\x81\x5B\x83\x68", "\x95\x5C.scr"},
+                                                                      {"\x93\xFA\x96\x7B/\x95\x5C", "kelvo.scr"}}
+                   : std::vector<std::pair<std::string, std::string>>{
+                         {"Łódź", "kelvo.scr"}, {"Ελληνικά Кириллица", "ソード.scr"}, {"日本語/表", "表示.scr"}};
     for (const auto& [folderName, fileName] : places) {
         SCOPED_TRACE(folderName + "/" + fileName);
-        const fs::path inner = fs::u8path(folder.Path() + "/" + folderName);
+        const fs::path inner = fs::path(folder.Path() + "/" + folderName);
         fs::create_directories(inner);
         std::ofstream(inner / "kelvo.ini", std::ios::binary) << "[TestScreenSaver]\r\nkomakasa=21\r\n";
         standin::moduleFileName = SaverFolder::WindowsPath(folder.Path() + "/" + folderName + "/" + fileName);
@@ -321,11 +340,11 @@ TEST_F(SettingsDialogTest, AnyFolderAndFileNameReadsAndWritesItsOwnFile) {
         EXPECT_EQ(SaverFolder::ReadFile((inner / "kelvo.ini").string()), "[TestScreenSaver]\r\nkomakasa=21\r\nwait=40\r\ncolmode=0\r\n");
         EXPECT_EQ(std::distance(fs::directory_iterator(inner), fs::directory_iterator()), 1);
         EXPECT_FALSE(folder.IniExists());
-        fs::remove_all(fs::u8path(folder.Path() + "/" + folderName.substr(0, folderName.find('/'))));
+        fs::remove_all(fs::path(folder.Path() + "/" + folderName.substr(0, folderName.find('/'))));
     }
 }
 
-TEST_F(SettingsDialogTest, ProcedureAnswersOneOnlyForTheOpening) {
+TEST_P(SettingsDialogTest, ProcedureAnswersOneOnlyForTheOpening) {
     struct Case {
         UINT message;
         WPARAM wParam;
@@ -343,5 +362,8 @@ TEST_F(SettingsDialogTest, ProcedureAnswersOneOnlyForTheOpening) {
         }
     });
 }
+
+INSTANTIATE_TEST_SUITE_P(Family, SettingsDialogTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Older" : "Newer"; });
 
 }  // namespace

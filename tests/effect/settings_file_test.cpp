@@ -3,6 +3,7 @@
 
 #include "profile.h"
 #include "standin.h"
+#include "tests/support/fresh_process.h"
 #include "tests/support/saver_folder.h"
 
 #include <gtest/gtest.h>
@@ -36,46 +37,59 @@ TEST_F(SettingsFile, MissingFileGivesTheDefaults) {
     ExpectSettings(40, 8, 0);
 }
 
-// The room is counted in characters: 319 of them fit, though here they take 630 bytes.
+// Both families: wide paths in UTF-8 here, 8-bit ones in code page 932. The room is
+// counted in characters: 319 of them fit, though here they take 630 bytes.
 TEST_F(SettingsFile, PathIsTheExecutablesFolderWithKelvoIniOrEmptyWhenUnknownOrCut) {
     std::string letters;
     for (int i = 0; i < 314; ++i) letters += "ł";
     const std::string longest = "C:\\" + letters + "\\b";  // 319 characters
+    enum Family { Newer = 1, Older = 2, Both = 3 };
     struct Case {
+        int families;
         std::string module;
         std::string path;
     } cases[] = {
-        {"D:\\Savers\\glow.scr", "D:\\Savers\\kelvo.ini"},
-        {"D:\\glow.scr", "D:\\kelvo.ini"},
-        {"C:\\A\\B\\C\\x.scr", "C:\\A\\B\\C\\kelvo.ini"},
+        {Both, "D:\\Savers\\glow.scr", "D:\\Savers\\kelvo.ini"},
+        {Both, "D:\\glow.scr", "D:\\kelvo.ini"},
+        {Both, "C:\\A\\B\\C\\x.scr", "C:\\A\\B\\C\\kelvo.ini"},
         // No backslash after the first character: the whole path is kept.
-        {"\\glow.scr", "\\glow.scrkelvo.ini"},
-        {"glow.scr", "glow.scrkelvo.ini"},
+        {Both, "\\glow.scr", "\\glow.scrkelvo.ini"},
+        {Both, "glow.scr", "glow.scrkelvo.ini"},
         // The last backslash is a character's: in code page 932 the second byte of ソ and
         // 表 is a backslash's value, and 山 is a wide unit with 0x5C in it.
-        {"C:\\Users\\Łódź\\ソード.scr", "C:\\Users\\Łódź\\kelvo.ini"},
-        {"C:\\表\\山.scr", "C:\\表\\kelvo.ini"},
-        {"C:\\Ελληνικά\\Кириллица.scr", "C:\\Ελληνικά\\kelvo.ini"},
-        {"", ""},                                           // GetModuleFileNameW fails
-        {longest + "c", ""},                                // fills the 320-character buffer
-        {"C:\\" + letters + letters + "\\glow.scr", ""},   // cut by the platform
-        {longest, "C:\\" + letters + "\\kelvo.ini"},        // still fits
+        {Newer, "C:\\Users\\Łódź\\ソード.scr", "C:\\Users\\Łódź\\kelvo.ini"},
+        {Newer, "C:\\表\\山.scr", "C:\\表\\kelvo.ini"},
+        {Newer, "C:\\Ελληνικά\\Кириллица.scr", "C:\\Ελληνικά\\kelvo.ini"},
+        {Older, "C:\\A\\\x83\x5C\x81\x5B\x83\x68.scr", "C:\\A\\kelvo.ini"},     // ソード
+        {Older, "C:\\\x95\x5C\\\x95\x5C.scr", "C:\\\x95\x5C\\kelvo.ini"},          // 表
+        {Both, "", ""},                                           // GetModuleFileName fails
+        {Newer, longest + "c", ""},                               // fills the 320-character buffer
+        {Newer, "C:\\" + letters + letters + "\\glow.scr", ""},   // cut by the platform
+        {Newer, longest, "C:\\" + letters + "\\kelvo.ini"},        // still fits
     };
-    for (const Case& c : cases) {
-        standin::moduleFileName = c.module;
-        wchar_t buffer[SettingsPathBufferSize];
-        std::wmemset(buffer, L'x', SettingsPathBufferSize);
-        SettingsFilePath(buffer);
-        EXPECT_EQ(standin::Utf8(buffer), c.path) << c.module.substr(0, 40) << " of " << c.module.size();
-    }
-    // Every length: the folder and kelvo.ini while the module path fits, nothing after.
-    for (size_t length = 7; length <= 330; ++length) {
-        const std::wstring module = L"C:\\" + std::wstring(length - 7, L'\u0142') + L"\\b.s";
-        standin::moduleFileName = standin::Utf8(module.c_str());
-        wchar_t buffer[SettingsPathBufferSize];
-        SettingsFilePath(buffer);
-        const std::wstring expected = length < 320 ? module.substr(0, length - 3) + L"kelvo.ini" : L"";
-        EXPECT_TRUE(buffer == expected) << length;
+    for (bool older : {false, true}) {
+        UseFamily(older);
+        for (const Case& c : cases) {
+            if (!(c.families & (older ? Older : Newer))) continue;
+            standin::moduleFileName = c.module;
+            FamilyText path;
+            std::wmemset(path.wide, L'x', SettingsPathBufferSize);
+            SettingsFilePath(path);
+            EXPECT_EQ(older ? std::string(path.narrow) : standin::Utf8(path.wide), c.path)
+                << c.module.substr(0, 40) << " of " << c.module.size() << (older ? ", older family" : "");
+        }
+        // Every length: the folder and kelvo.ini while the module path fits, nothing after.
+        for (size_t length = 7; length <= 330; ++length) {
+            std::string module = "C:\\";
+            for (size_t i = 7; i < length; ++i) module += older ? "x" : "ł";
+            module += "\\b.s";
+            standin::moduleFileName = module;
+            FamilyText path;
+            SettingsFilePath(path);
+            EXPECT_EQ(older ? std::string(path.narrow) : standin::Utf8(path.wide),
+                      length < 320 ? module.substr(0, module.size() - 3) + "kelvo.ini" : "")
+                << length;
+        }
     }
 }
 
@@ -102,7 +116,7 @@ TEST_F(SettingsFile, KomakasaIsClampedIntoOneToSixtyFour) {
     }
 }
 
-// Wait and colmode are stored as read; whatever the file holds, a load ends with komakasa in range and never crashes.
+// Wait and colmode are stored as read, on either family; whatever the file holds, a load ends with komakasa in range and never crashes.
 TEST_F(SettingsFile, AnyContentLoadsAsReadWithKomakasaInRange) {
     struct Case {
         std::string content;
@@ -131,11 +145,14 @@ TEST_F(SettingsFile, AnyContentLoadsAsReadWithKomakasaInRange) {
         {"[TestScreenSaver]\nkomakasa=" + std::string(5000, '9') + "\n", 40, 1, 0},
         {"[TestScreenSaver]\nkomakasa=" + std::string(5000, '\xff') + "\n", 40, 1, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.content.substr(0, 60));
-        folder.WriteIni(c.content);
-        LoadSettings();
-        ExpectSettings(c.wait, c.komakasa, c.colmode);
+    for (bool older : {false, true}) {
+        UseFamily(older);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.content.substr(0, 60) + (older ? ", older family" : ""));
+            folder.WriteIni(c.content);
+            LoadSettings();
+            ExpectSettings(c.wait, c.komakasa, c.colmode);
+        }
     }
 }
 
@@ -148,7 +165,7 @@ TEST_F(SettingsFile, AUtf16FileIsReadAndStaysUtf16) {
     folder.WriteIni(utf16);
     LoadSettings();
     ExpectSettings(70, 5, 2);
-    EXPECT_TRUE(WritePrivateProfileStringW(SettingsSection, L"wait", L"90", standin::Wide(WindowsIniPath()).c_str()));
+    EXPECT_TRUE(WritePrivateProfileStringW(L"TestScreenSaver", L"wait", L"90", standin::Wide(WindowsIniPath()).c_str()));
     EXPECT_EQ(folder.ReadIni().substr(0, 2), "\xFF\xFE");
     LoadSettings();
     ExpectSettings(90, 5, 2);

@@ -59,6 +59,14 @@ expect "a program that needs the C++ runtime DLL fails the import check" 1 "libs
 "$cxx" -mconsole -static "$work/main.cpp" -o "$work/console.exe"
 expect "a console program fails the subsystem check" 1 "subsystem 00000003, not 2" \
     tools/check_imports.sh "$work/console.exe"
+cat > "$work/dc-brush.cpp" <<'SOURCE'
+#include <windows.h>
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return static_cast<int>(SetDCBrushColor(GetDC(nullptr), 0)); }
+SOURCE
+i686-w64-mingw32-g++ -mwindows -static "$work/dc-brush.cpp" -o "$work/dc-brush.exe"
+expect "a 32-bit program that imports a Windows 2000 function fails the older-family check" 1 \
+    "imports SetDCBrushColor from gdi32.dll, which Windows 95, 98, ME or NT 4.0 does not export" \
+    tools/check_imports.sh "$work/dc-brush.exe"
 
 # Resources, manifest, version, stripping.
 expect "the real builds carry the right manifest and version and are stripped" 0 "as they should be" \

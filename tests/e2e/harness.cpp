@@ -1,7 +1,8 @@
 // kelvo-harness: plays the system's screen-saver machinery under Wine for the end-to-end tests.
 //
 //   kelvo-harness run <exe> <tail> [timeout-ms]   start "<exe>" <tail>, wait, print "exit ..." as wait
-//                                                 does (ending it after the time, "running")
+//                                                 does (ending it after the time, "running"); with
+//                                                 KELVO_CHILD_WINEDEBUG set, exe runs with that WINEDEBUG
 //   kelvo-harness version                         what GetVersionExA reports, "platform=1" for the older family
 //   kelvo-harness serve                           read commands from standard input, one per line
 //
@@ -682,6 +683,10 @@ int main(int argc, char** argv)
         std::vector<std::string> words = {"start", "process", argv[2], argv[3]};
         std::vector<std::string> unescaped = Split("\"" + std::string(argv[3]) + "\"");
         words[3] = unescaped.empty() ? std::string() : unescaped[0];
+        // Wine takes a new process's WINEDEBUG from its environment: a trace of the program alone.
+        char trace[256];
+        DWORD length = GetEnvironmentVariableA("KELVO_CHILD_WINEDEBUG", trace, sizeof trace);
+        if (length > 0 && length < sizeof trace) SetEnvironmentVariableA("WINEDEBUG", trace);
         if (!StartProcess(words[1], words[2], words[3])) return 1;
         WaitProcess("process", argc >= 5 ? static_cast<double>(Number(argv[4])) : 20000.0);
         Process& process = processes["process"];

@@ -1,11 +1,12 @@
 """The older Windows family (Wine's Version "win98", platform id 1): the password gate, the saver-running
-notice, the password change and the AutoPlay answer; and the newer family, which has none of them.
+notice, the password change, the AutoPlay answer and the functions kelvo.scr calls there; and the newer
+family, which has none of them.
 
 The system's password modules are test-only stand-ins (PASSWORD.CPL with VerifyScreenSavePwd, MPR.DLL
 with PwdChangePasswordA) put beside a copy of kelvo.scr. They log every call and answer as the
 environment tells them. kelvo.scr runs under kelvo-harness run, which reports the full 32-bit exit code
-and the tick count of the end; Wine's relay trace of the run (a few calls and the window procedures)
-has time stamps on the same tick count. Logs and traces are kept in the test's artifacts folder.
+and the tick count of the end; Wine's relay trace of kelvo.scr alone (a few calls and the window
+procedures) has time stamps on the same tick count. Logs and traces are kept in the test's artifacts folder.
 """
 
 import os
@@ -16,12 +17,14 @@ import subprocess
 import pytest
 
 import bench
-from bench import (REFUSED, SAVER_CLASS, WM_CLOSE, Lines, Not, fields, new_frame, quote, unix_path, wait_until,
-                   windows_path)
+from bench import (DIALOG_CLASS, IDOK, KOMAKASA_EDIT, REFUSED, SAVER_CLASS, WAIT_LABEL, WAIT_SCROLL_BAR, WM_CLOSE,
+                   WM_COMMAND, WM_HSCROLL, Lines, Not, fields, new_frame, quote, unix_path, wait_until, windows_path)
+from test_dialog import EARLIER, SB_PAGERIGHT, probe
 
 FULL_SCREEN_TITLE = "Screen Saver"
 REASK_INTERVAL = 200  # ms after a refusal in which the saver asks no verification
 DESKTOP = "HKCU\\Control Panel\\Desktop"
+WINE_DEBUG = "HKCU\\Software\\Wine\\Debug"
 # Few calls, so that the trace stays short; window procedures are traced in any case.
 RELAY_INCLUDE = "SystemParametersInfoA;LoadLibraryA;FreeLibrary;PostMessageA"
 TRACE_LINE = re.compile(r"^(\d+)\.(\d+):([0-9a-f]+):[0-9a-f]+:(Call|Ret)\s+(.*)$")
@@ -34,8 +37,9 @@ VERIFY_REQUEST = ("WM_USER+31744", "WM_APP", "8000", "00008000")
 
 @pytest.fixture(scope="module")
 def registry(prefix64):
-    """set(key, name, value): a REG_SZ for a str, a REG_DWORD for an int, no value for None. The prefix
-    is shared with other test files, so what this module changed is put back after its last case."""
+    """set(key, name, value) -> the value before: a REG_SZ for a str, a REG_DWORD for an int, no value for
+    None. The prefix is shared with other test files, so what this module changed is put back after its
+    last case."""
     current, original = {}, {}
 
     def read(key, name):
@@ -49,16 +53,18 @@ def registry(prefix64):
     def set_value(key, name, value):
         if (key, name) not in current:
             current[(key, name)] = original[(key, name)] = read(key, name)
-        if current[(key, name)] == value:
-            return
+        previous = current[(key, name)]
+        if previous == value:
+            return previous
         if value is None:
             prefix64.run(["wine", "reg", "delete", key, "/v", name, "/f"], check_status=False)
         else:
             kind = "REG_SZ" if isinstance(value, str) else "REG_DWORD"
             prefix64.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"])
         current[(key, name)] = value
+        return previous
 
-    set_value("HKCU\\Software\\Wine\\Debug", "RelayInclude", RELAY_INCLUDE)
+    set_value(WINE_DEBUG, "RelayInclude", RELAY_INCLUDE)
     yield set_value
     for (key, name), value in original.items():
         set_value(key, name, value)
@@ -99,10 +105,10 @@ class Family:
         """What GetVersionExA tells a program started now."""
         return fields(self.prefix.run(["wine", self.harness_exe, "version"]).splitlines()[-1])["platform"]
 
-    def copy(self, password=None, mpr=None):
+    def copy(self, password=None, mpr=None, ini=None):
         """A copy of kelvo.scr with the stand-ins named (PASSWORD.CPL or MPR.DLL) beside it as
-        PASSWORD.CPL and MPR.DLL."""
-        exe = self.folder()
+        PASSWORD.CPL and MPR.DLL, and a kelvo.ini of the text if given."""
+        exe = self.folder(ini=ini)
         beside = os.path.dirname(unix_path(exe))
         for standin, name in ((password, "PASSWORD.CPL"), (mpr, "MPR.DLL")):
             if standin:
@@ -178,7 +184,7 @@ class Copy:
         if env.pop("KELVO_VERIFY_RELEASE", None):
             env["KELVO_VERIFY_RELEASE"] = windows_path(self.log_path + ".release")
         env["WINEDLLOVERRIDES"] = self.family.prefix.env()["WINEDLLOVERRIDES"] + (";" + overrides if overrides else "")
-        env["WINEDEBUG"] = "+pid,+timestamp,+relay"
+        env["KELVO_CHILD_WINEDEBUG"] = "+pid,+timestamp,+loaddll,+relay"
         run = Run(self.family, self.exe, tail, self.family.prefix.env(**env),
                   os.path.join(self.family.artifacts, "%d-trace.txt" % (len(self.family.runs) + 1)))
         self.family.runs.append(run)
@@ -580,3 +586,115 @@ def test_password_change_impossible_shows_nothing(family, row):
     assert result is not None, "/a still runs after 20 s"
     assert (result["code"], result["windows"]) == (code, 0), result
     assert not copy.log(), "a stand-in was loaded"
+
+
+# ---------------------------------------------------------------- the functions the older family has
+
+EXPORTS = os.path.join(bench.ROOT, "tools", "older_family_exports.txt")
+# The noisiest of Wine's own calls. kelvo.scr reaches only the first two, as kernel32's EnterCriticalSection
+# and LeaveCriticalSection, which the older family has.
+RELAY_EXCLUDE = ("RtlEnterCriticalSection;RtlLeaveCriticalSection;ntdll.RtlFreeHeap;ntdll.memmove;ntdll.memcmp;"
+                 "ntdll.RtlCompareUnicodeStrings;ucrtbase.isspace")
+CALL_LINE = re.compile(r"^\d+\.\d+:([0-9a-f]+):[0-9a-f]+:Call ([^.(\s]+)\.([^(\s]+)\((.*)\) ret=([0-9a-f]+)$")
+LOADED = re.compile(r'^\d+\.\d+:([0-9a-f]+):[0-9a-f]+:trace:loaddll:build_module Loaded L"(.*)" at ([0-9A-Fa-f]+)')
+# Wine's kernel32 forwards these to ntdll, and the relay names them there.
+FORWARDED = {"ntdll.dll %s" % name: "kernel32.dll %s" % name.replace("Rtl", "", 1) for name in (
+    "RtlInitializeCriticalSection", "RtlEnterCriticalSection", "RtlLeaveCriticalSection",
+    "RtlDeleteCriticalSection", "__C_specific_handler")}
+# What the x64 runtime calls where the x86 one has no such function (__iob_func for _iob, the exception
+# handler). That build stands in for the older family where Wine runs no 32-bit programs.
+X64_RUNTIME = {"kernel32.dll __C_specific_handler", "msvcrt.dll __iob_func"}
+# Leading zeros: the file after OK shows whether every value was written back.
+SETTINGS = "[TestScreenSaver]\r\nkomakasa=05\r\nwait=25\r\ncolmode=02\r\n"
+
+
+@pytest.fixture
+def whole_relay(registry):
+    """Every call of the case's runs traced but the noisiest of Wine's own; the module's list after it."""
+    before = {name: registry(WINE_DEBUG, name, value)
+              for name, value in (("RelayInclude", None), ("RelayExclude", RELAY_EXCLUDE))}
+    yield
+    for name, value in before.items():
+        registry(WINE_DEBUG, name, value)
+
+
+def own_calls(run, exe):
+    """The calls from kelvo.scr's own image, by their return addresses: "module function" -> argument lists.
+    Its base is where Wine loaded it; its size, SizeOfImage of its PE header."""
+    with open(unix_path(exe), "rb") as image:
+        header = image.read(4096)
+    size = int.from_bytes(header[int.from_bytes(header[0x3C:0x40], "little") + 80:][:4], "little")
+    calls, base = {}, None
+    with open(run.trace_path, errors="replace") as trace:
+        for line in trace:
+            loaded, call = LOADED.match(line), CALL_LINE.match(line.rstrip("\n"))
+            if loaded and int(loaded.group(1), 16) == run.pid and loaded.group(2).lower().endswith("\\kelvo.scr"):
+                base = int(loaded.group(3), 16)
+            elif call and base is not None and int(call.group(1), 16) == run.pid and \
+                    base <= int(call.group(5), 16) < base + size:
+                name = "%s.dll %s" % (call.group(2).lower(), call.group(3))
+                calls.setdefault(FORWARDED.get(name, name), []).append(call.group(4).split(","))
+    assert base is not None, "no load of kelvo.scr in %s" % run.trace_path
+    return calls
+
+
+def timer_intervals(calls, hwnd):
+    return [int(args[2], 16) for args in calls.get("user32.dll SetTimer", []) if int(args[0], 16) == hwnd]
+
+
+def test_older_family_calls_only_what_it_has_and_keeps_the_settings(older, whole_relay, build):
+    """/s, /p, /c and /a call only functions Windows 95, 98, ME and NT 4.0 all have, and kelvo.ini goes
+    through them: the saver and the preview draw at its wait, the dialog shows it and OK writes it."""
+    with open(EXPORTS) as listed:
+        has = {"%s %s" % (words[0].lower(), words[1]) for words in map(str.split, listed)
+               if words and not words[0].startswith("#")}
+    has |= X64_RUNTIME if build.name == "x64" else set()
+    runs = {}
+
+    copy = older.copy(ini=SETTINGS)
+    run, window = older.start_full_screen(copy)
+    older.display.key("space")
+    run.ends_with_zero("a key")
+    runs["/s"] = own_calls(run, copy.exe)
+    assert timer_intervals(runs["/s"], int(window["hwnd"])) == [25], "/s: not the file's wait of 25 ms"
+
+    copy = older.copy(ini=SETTINGS)
+    run, child = older.start_preview(copy)
+    run.wait_frame_after(int(child["hwnd"]), 0)
+    older.harness.command("destroy", "parent")
+    run.ends_with_zero("the parent's destruction")
+    runs["/p"] = own_calls(run, copy.exe)
+    assert timer_intervals(runs["/p"], int(child["hwnd"])) == [25], "/p: not the file's wait of 25 ms"
+
+    owner = older.harness.window("owner", 240, 120, 40, 560)["hwnd"]
+    copy = older.copy(ini=SETTINGS)
+    run = copy.start("/c:%s" % owner)
+
+    def shown():
+        found = older.harness.find(DIALOG_CLASS)
+        return found if found and int(found["pid"]) == run.pid else Not("found %s" % found)
+    dialog = wait_until("the dialog of /c", shown, 15)
+    records = probe(older.prefix, build, "state", dialog["hwnd"])
+    state, controls = {r["what"]: r for r in records}, {r["id"]: r for r in records if r["what"] == "control"}
+    values = (state["list"]["selected"], state["scroll"]["position"], controls[WAIT_LABEL]["text"],
+              controls[KOMAKASA_EDIT]["text"])
+    assert values == (2, 25, " 25", "5"), "the dialog shows (colmode, wait, label, komakasa) %s" % (values,)
+    older.harness.command("send", dialog["hwnd"], WM_HSCROLL, SB_PAGERIGHT, controls[WAIT_SCROLL_BAR]["hwnd"])
+    older.harness.command("post", dialog["hwnd"], WM_COMMAND, IDOK, 0)
+    result = run.finish(15000)
+    assert result and result["code"] == 1, "OK: %s" % result
+    with open(os.path.join(os.path.dirname(unix_path(copy.exe)), "kelvo.ini"), "rb") as written:
+        assert written.read() == EARLIER.format(5, 35, 2).encode(), "OK did not write the dialog's values"
+    runs["/c"] = own_calls(run, copy.exe)
+
+    copy = older.copy(mpr="MPR.DLL")
+    run = copy.start("/a %s" % owner, overrides="mpr=n,b")
+    run.ends_with_zero("/a", 20000)
+    assert len(copy.events("change")) == 1, "PwdChangePasswordA was not called once"
+    runs["/a"] = own_calls(run, copy.exe)
+
+    for tail, calls in runs.items():
+        print("kelvo.scr %s calls %s" % (tail, ", ".join("%s (%d)" % (n, len(a)) for n, a in sorted(calls.items()))))
+    lacking = {tail: sorted(name for name in calls if name not in has) for tail, calls in runs.items()}
+    assert not any(lacking.values()), "kelvo.scr calls what the older family lacks or only stubs: %s" % "; ".join(
+        "%s: %s" % (tail, ", ".join(names)) for tail, names in lacking.items() if names)

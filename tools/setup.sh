@@ -48,44 +48,48 @@ runs_32_bit() {
     [ "$status" -eq 42 ]
 }
 
-# The i386 twins of libraries whose amd64 candidate is a security update can be
-# out of reach (a mirror mid-sync); the release's own suite has the same
-# versions for both architectures. Nothing is downgraded or removed for it: a
-# machine whose amd64 library is ahead of every i386 twin goes without.
-install_wine32() {
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        sudo_if_needed dpkg --add-architecture i386
-        updated=
+# Wine's 32-bit side is asked for together with the 64-bit packages: installed
+# first, an amd64 library can take a security update whose i386 twin the mirror
+# lacks yet, and multi-arch twins must match, so wine32:i386 would then need a
+# downgrade. Together, apt picks versions both have; the release's own suite (-t)
+# is the second try. Each set is simulated first, and nothing is downgraded or
+# removed for it.
+install_with_wine32() {  # MISSING_64_BIT_PACKAGE...
+    local codename
+    codename=$(. "$os_release" 2>/dev/null && echo "${VERSION_CODENAME:-}") || codename=
+    if apt_get install -s -q --no-remove "$@" wine32:i386 >/dev/null 2>&1; then
+        apt_get install -y -q --no-remove "$@" wine32:i386
+    elif [ -n "$codename" ] &&
+        apt_get install -s -q --no-remove -t "$codename" "$@" wine32:i386 >/dev/null 2>&1; then
+        echo "setup: installing from the main suite (-t $codename): packages new here get the security suite's newer versions only at the next upgrade"
+        apt_get install -y -q --no-remove -t "$codename" "$@" wine32:i386
+    else
+        [ $# -eq 0 ] || apt_get install -y -q "$@"
+        echo "setup: Wine's 32-bit side could not be installed (apt-get found no set with it that downgrades or removes nothing, also with -t ${codename:-<no release name>}); the x86 cases will be skipped"
+        return 0
     fi
-    [ -n "${updated:-}" ] || update
-    apt_get install -y -q --no-remove wine32:i386 && return 0
-    [ -n "$codename" ] || return 1
-    echo "setup: trying wine32:i386 with -t $codename"
-    apt_get install -y -q --no-remove -t "$codename" wine32:i386
+    echo "setup: Wine's 32-bit side (wine32:i386) is installed"
 }
 
 main() {
-    local missing=() package
+    local missing=() package wine32=
     for package in "${packages[@]}"; do
         installed "$package" || missing+=("$package")
     done
-    if [ ${#missing[@]} -gt 0 ]; then
-        echo "setup: installing ${missing[*]}"
-        update
-        updated=1
-        apt_get install -y -q "${missing[@]}"
-    fi
-
     if ! runs_32_bit; then
         echo "setup: this kernel runs no 32-bit programs; the x86 build's end-to-end cases will be skipped"
     elif ! installed wine32:i386; then
-        local codename
-        codename=$(. "$os_release" 2>/dev/null && echo "${VERSION_CODENAME:-}") || codename=
-        if install_wine32; then
-            echo "setup: Wine's 32-bit side (wine32:i386) is installed"
-        else
-            echo "setup: Wine's 32-bit side could not be installed (apt-get install wine32:i386 failed, also with -t ${codename:-<no release name>}; nothing is downgraded for it); the x86 cases will be skipped"
-        fi
+        wine32=wine32:i386
+        dpkg --print-foreign-architectures | grep -qx i386 || sudo_if_needed dpkg --add-architecture i386
+    fi
+    if [ ${#missing[@]} -gt 0 ] || [ -n "$wine32" ]; then
+        echo "setup: installing" "${missing[@]}" $wine32
+        update
+    fi
+    if [ -n "$wine32" ]; then
+        install_with_wine32 "${missing[@]}"
+    elif [ ${#missing[@]} -gt 0 ]; then
+        apt_get install -y -q "${missing[@]}"
     fi
 
     # A Japanese locale (code page 932 under Wine) for the locale tests.

@@ -1,5 +1,5 @@
 #!/bin/bash
-# Tests tools/package.sh on two clean copies of the last commit (not the work tree):
+# Tests tools/package.sh on clean copies of the last commit (not the work tree):
 #  - the same bytes: the copies lie in folders of different path lengths and are built one after
 #    the other, the second under another time zone, umask, user and host name; every artefact and
 #    both kelvo.scr must be byte for byte the same, the programs' link time the commit's, and each
@@ -7,7 +7,8 @@
 #  - signed: with a throwaway self-signed code-signing certificate (PKCS#12 with a password), both
 #    kelvo.scr of the zip, the installer and the uninstaller in its payload must verify as signed by
 #    that certificate, the installer must carry the zip's signed kelvo.scr, a byte changed after
-#    signing must fail verification, and tools/sign.sh must sign with the PEM pair alike.
+#    signing must fail verification, removing the signature must give back the unsigned program,
+#    and tools/sign.sh must sign with the PEM pair alike.
 # Prints PASS or FAIL per case; exits nonzero when any fails.
 #
 #   tests/release/package_test.sh
@@ -137,6 +138,10 @@ done
 check "the signed kelvo.scr pass the release checks (the PE checksum among them)" \
     "$root/tools/check_release.py" "$work/zip/x64/kelvo.scr" "$work/zip/x86/kelvo.scr"
 check "sha256sum -c SHA256SUMS in the signed build" sh -c 'cd "$1" && sha256sum -c SHA256SUMS' sh "$package"
+
+check "removing the signature gives back the unsigned kelvo.scr" sh -c \
+    'osslsigncode remove-signature -in "$1" -out "$3" >/dev/null && cmp "$2" "$3"' \
+    sh "$work/zip/x64/kelvo.scr" "$signed/build/windows-x64/kelvo.scr" "$work/unsigned.scr"
 
 cp "$work/zip/x64/kelvo.scr" "$work/changed.scr"
 python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(0x500); b = f.read(1); f.seek(0x500); f.write(bytes([b[0] ^ 0xFF]))' \

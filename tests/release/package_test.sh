@@ -1,9 +1,9 @@
 #!/bin/bash
 # Tests tools/package.sh on clean copies of the last commit (not the work tree):
-#  - the same bytes: the copies lie in folders of different path lengths and are built one after
-#    the other, the second under another time zone, umask, user and host name; every artefact and
-#    both kelvo.scr must be byte for byte the same, the programs' link time the commit's, and each
-#    build's SHA256SUMS must pass sha256sum -c;
+#  - the same bytes: two copies lie in folders of different path lengths and are built one after
+#    the other, the second under another time zone, locale, umask, user and host name; every
+#    artefact and both kelvo.scr must be byte for byte the same, the programs' link time the
+#    commit's, and each build's SHA256SUMS must pass sha256sum -c;
 #  - signed: with a throwaway self-signed code-signing certificate (PKCS#12 with a password), both
 #    kelvo.scr of the zip, the installer and the uninstaller in its payload must verify as signed by
 #    that certificate, the installer must carry the zip's signed kelvo.scr, a byte changed after
@@ -63,7 +63,7 @@ first=$work/a
 second=$work/second-copy-in-a-longer-folder
 began=$SECONDS
 copy_and_package "$first"
-elsewhere=(env TZ=Asia/Tokyo USER=rebuilder LOGNAME=rebuilder HOME="$work")
+elsewhere=(env TZ=Asia/Tokyo LC_ALL=ja_JP.UTF-8 USER=rebuilder LOGNAME=rebuilder HOME="$work")
 if unshare --uts true 2>/dev/null; then
     elsewhere=(unshare --uts sh -c 'hostname kelvo-rebuilder && exec "$@"' sh "${elsewhere[@]}")
 else

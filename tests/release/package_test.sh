@@ -50,6 +50,10 @@ same_bytes() {  # FILE OTHER
     return 1
 }
 
+sums_pass() {  # FOLDER: its SHA256SUMS passes sha256sum -c
+    (cd "$1" && sha256sum -c SHA256SUMS)
+}
+
 link_time_is_the_commits() {  # FILE
     local header stamp
     header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
@@ -82,7 +86,7 @@ check "both kelvo.scr carry the commit's time as their link time" \
     eval 'link_time_is_the_commits "$first/build/windows-x64/kelvo.scr" &&
           link_time_is_the_commits "$first/build/windows-x86/kelvo.scr"'
 for folder in "$first" "$second"; do
-    check "sha256sum -c SHA256SUMS in ${folder##*/}" sh -c 'cd "$1/build/package" && sha256sum -c SHA256SUMS' sh "$folder"
+    check "sha256sum -c SHA256SUMS in ${folder##*/}" sums_pass "$folder/build/package"
 done
 sed 's/^/    /' "$first/build/package/SHA256SUMS"
 
@@ -137,15 +141,14 @@ for file in "$work/zip/x64/kelvo.scr" "$work/zip/x86/kelvo.scr"; do
 done
 check "the signed kelvo.scr pass the release checks (the PE checksum among them)" \
     "$root/tools/check_release.py" "$work/zip/x64/kelvo.scr" "$work/zip/x86/kelvo.scr"
-check "sha256sum -c SHA256SUMS in the signed build" sh -c 'cd "$1" && sha256sum -c SHA256SUMS' sh "$package"
+check "sha256sum -c SHA256SUMS in the signed build" sums_pass "$package"
 
 check "removing the signature gives back the unsigned kelvo.scr" sh -c \
     'osslsigncode remove-signature -in "$1" -out "$3" >/dev/null && cmp "$2" "$3"' \
     sh "$work/zip/x64/kelvo.scr" "$signed/build/windows-x64/kelvo.scr" "$work/unsigned.scr"
 
 cp "$work/zip/x64/kelvo.scr" "$work/changed.scr"
-python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(0x500); b = f.read(1); f.seek(0x500); f.write(bytes([b[0] ^ 0xFF]))' \
-    "$work/changed.scr"
+printf 'X' | dd of="$work/changed.scr" bs=1 seek=1280 conv=notrunc status=none
 check "a byte changed after signing fails verification" \
     sh -c '! osslsigncode verify -CAfile "$1" -in "$2" >/dev/null 2>&1' sh "$work/cert.pem" "$work/changed.scr"
 

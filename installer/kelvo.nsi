@@ -5,6 +5,8 @@
 ;
 ;   makensis -DVERSION=1.0.0 -DX64=x64/kelvo.scr -DX86=x86/kelvo.scr -DOUTFILE=setup.exe kelvo.nsi
 ;
+; -DSIGN=command signs the installer and the uninstaller it carries with that command (tools/sign.sh).
+;
 ; Paths at build time are relative to this folder. It is built as a 32-bit program, which runs on every Windows and installs the build that suits
 ; the system; -DTARGET_AMD64 builds the same installer as a 64-bit program.
 
@@ -45,6 +47,10 @@
 Name "Kelvo"
 Caption "Kelvo ${VERSION} Setup"
 OutFile "${OUTFILE}"
+!ifdef SIGN
+    !finalize '"${SIGN}" "%1"' = 0
+    !uninstfinalize '"${SIGN}" "%1"' = 0
+!endif
 InstallDir "$LOCALAPPDATA\Programs\Kelvo"
 RequestExecutionLevel user
 ManifestDPIAware true

@@ -7,7 +7,8 @@ For each file: the program's own resources still match (tools/check_resources.py
 exactly one application manifest, resource 1, asking for per-monitor DPI awareness (version 2
 first, the older forms as fallback), common controls version 6 and naming the supported
 systems; there is one version resource naming the product, describing the file and carrying the
-project's version (read from CMakeLists.txt unless given); the symbols are stripped.
+project's version (read from CMakeLists.txt unless given); the symbols are stripped; the PE checksum
+is the file's (the linker writes it, signing rewrites it).
 Prints one line per problem and exits 1 when there is any.
 """
 
@@ -155,6 +156,20 @@ def check_stripped(data, problems):
             problems.append("the program keeps the section %s: not stripped" % name)
 
 
+def check_checksum(data, problems):
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    at = header + 24 + 64  # CheckSum, at the same place in PE32 and PE32+
+    stored = struct.unpack_from("<I", data, at)[0]
+    # As ImageHlp's CheckSumMappedFile: the 16-bit words with end-around carry, the field left out,
+    # plus the file's length.
+    words = data[:at] + data[at + 4:] + b"\0" * (len(data) % 2)
+    total = sum(struct.unpack("<%dH" % (len(words) // 2), words))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    if stored != total + len(data):
+        problems.append("the PE checksum is 0x%08X, not the file's 0x%08X" % (stored, total + len(data)))
+
+
 def check_file(path, version):
     with open(path, "rb") as handle:
         data = handle.read()
@@ -178,6 +193,7 @@ def check_file(path, version):
         check_version(versions[0].data, version, problems)
 
     check_stripped(data, problems)
+    check_checksum(data, problems)
     return problems
 
 
@@ -201,7 +217,7 @@ def main(arguments):
         if problems:
             failed = True
         else:
-            print("check_release: %s: resources, manifest, version %s and stripping as they should be"
+            print("check_release: %s: resources, manifest, version %s, stripping and checksum as they should be"
                   % (path, version))
     return 1 if failed else 0
 

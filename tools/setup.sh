@@ -11,7 +11,7 @@ packages=(
     wine wine64 xvfb openbox xdotool x11-utils imagemagick
     xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     fonts-ipafont-gothic locales python3 python3-pytest
-    nsis zip
+    nsis zip osslsigncode openssl
     clang libclang-rt-14-dev e2fsprogs
 )
 os_release=/etc/os-release

@@ -28,13 +28,14 @@ for preset in windows-x64 windows-x86; do
     cmake --build --preset "$preset"
 done
 
-step "release checks: system DLLs only, GUI subsystem, resources, manifest, version, stripped"
+step "release checks: system DLLs only, GUI subsystem, resources, manifest, version, stripped, checksum"
 tools/check_imports.sh build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tools/check_release.py build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 tests/release/run.sh
 
-step "the installer and the package"
+step "the installer and the package; the same bytes from two clean copies of the commit, and signed with a certificate"
 tools/package.sh
+tests/release/package_test.sh
 
 step "end-to-end tests under Wine, both builds, on a display with openbox: the saver, the preview, the command tail, the settings file and dialog, the older family, hardening, the installer"
 pytest-3 tests/e2e

@@ -22,9 +22,10 @@ Per test:
              .wait(name, ms), .run(...), .window(name, w, h, x, y), .wait_window(...), .wait_gone(...),
              .open_dialog(...), .end_dialog(...), .find(...), .command(*words), .one(*words). What a test
              started or made is ended after it; a harness whose reply timed out is replaced.
-  folder     folder(name="kelvo.scr", ini=None, place="") -> Windows path (Z:\\...) of a copy of the
-             build's kelvo.scr in a private folder (in a subfolder of that name if place is given), with
-             a kelvo.ini of the text or bytes given. Names outside ASCII start through the wide start.
+  folder     folder(name="kelvo.scr", ini=None, place="", signed=False) -> Windows path (Z:\\...) of a
+             copy of the build's kelvo.scr in a private folder (in a subfolder of that name if place is
+             given), with a kelvo.ini of the text or bytes given; signed: the copy tools/sign.sh signed
+             with a throwaway certificate. Names outside ASCII start through the wide start.
   artifacts  build/e2e/<test id>/, made empty for every test.
   screenshot screenshot(label) -> Picture of the screen, kept as artifacts/<label>.png.
   x_program  the X window id of another program's window on the desktop (xmessage), for a test that
@@ -151,13 +152,39 @@ def harness(request, prefix, build):
     served.reset()
 
 
+@pytest.fixture(scope="session")
+def _signed(tmp_path_factory):
+    """signed(build) -> a folder with the build's kelvo.scr signed by tools/sign.sh, as tools/package.sh
+    signs it, with a throwaway self-signed code-signing certificate; checked with osslsigncode."""
+    work = tmp_path_factory.mktemp("signed")
+    key, certificate = str(work / "key.pem"), str(work / "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", certificate,
+                    "-days", "2", "-subj", "/CN=Kelvo test signer", "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    environment = dict(os.environ, KELVO_SIGN_CERT=certificate, KELVO_SIGN_KEY=key)
+
+    def sign(build):
+        folder = work / build.name
+        if not folder.exists():
+            folder.mkdir()
+            copy = str(folder / "kelvo.scr")
+            shutil.copyfile(build.file("kelvo.scr"), copy)
+            subprocess.run([os.path.join(bench.ROOT, "tools", "sign.sh"), copy], env=environment, check=True,
+                           capture_output=True)
+            subprocess.run(["osslsigncode", "verify", "-CAfile", certificate, "-in", copy], check=True,
+                           capture_output=True)
+        return str(folder)
+    return sign
+
+
 @pytest.fixture
-def folder(tmp_path, build):
+def folder(request, tmp_path, build):
     made = []
 
-    def make(name="kelvo.scr", ini=None, place=""):
+    def make(name="kelvo.scr", ini=None, place="", signed=False):
         made.append(tmp_path / ("saver-%d" % len(made)) / place)
-        return bench.saver_copy(str(made[-1]), build.dir, name, ini)
+        source = request.getfixturevalue("_signed")(build) if signed else build.dir
+        return bench.saver_copy(str(made[-1]), source, name, ini)
     return make
 
 

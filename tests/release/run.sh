@@ -68,7 +68,7 @@ expect "a 32-bit program that imports a Windows 2000 function fails the older-fa
     "imports SetDCBrushColor from gdi32.dll, which Windows 95, 98, ME or NT 4.0 does not export" \
     tools/check_imports.sh "$work/dc-brush.exe"
 
-# Resources, manifest, version, stripping.
+# Resources, manifest, version, stripping, checksum.
 expect "the real builds carry the right manifest and version and are stripped" 0 "as they should be" \
     tools/check_release.py build/windows-x64/kelvo.scr build/windows-x86/kelvo.scr
 expect "a version other than the project's is caught" 1 "file version is 1\.0\.0\.0, not 9\.8\.7\.0|file version is .*, not 9\.8\.7\.0" \
@@ -79,6 +79,10 @@ expect "a program built from the same resources passes" 0 "as they should be" to
 
 program_with unstripped resources/kelvo.manifest
 expect "an unstripped program is caught" 1 "not stripped" tools/check_release.py "$work/unstripped/program.exe"
+cp build/windows-x64/kelvo.scr "$work/patched.scr"
+printf 'X' | dd of="$work/patched.scr" bs=1 seek=1024 conv=notrunc status=none
+expect "a program changed after its link, checksum left as it was, is caught" 1 "PE checksum is" \
+    tools/check_release.py "$work/patched.scr"
 expect "a file that is no program is refused, not read" 1 "not a Windows program" tools/check_release.py "$work/main.cpp"
 
 printf '2 24 "kelvo.manifest"\n' > "$work/second.rc"

@@ -48,22 +48,24 @@ void DrawFrame(HDC surface)
     for (LONG top = 0; top < height; top += band)
         BitBlt(surface, RandomBelow(21) - 10, top, width, band, surface, 0, top, SRCCOPY);
 
-    formerBrush = SelectObject(surface, GetStockObject(DC_BRUSH));
-    HGDIOBJ formerPen = SelectObject(surface, GetStockObject(DC_PEN));
     for (int i = 0; i < GlyphCount; ++i) {
         POINT corners[Corners];
         for (int c = 0; c < Corners; ++c) corners[c] = POINT{glyphs[i].x + Outline[c].x, glyphs[i].y + Outline[c].y};
         COLORREF colour = RGB(255, 32 * i, 0);
-        SetDCBrushColor(surface, colour);
-        SetDCPenColor(surface, colour);
+        HBRUSH brush = CreateSolidBrush(colour);
+        HPEN pen = CreatePen(PS_SOLID, 0, colour);
+        formerBrush = SelectObject(surface, brush);
+        HGDIOBJ formerPen = SelectObject(surface, pen);
         Polygon(surface, corners, Corners);
+        SelectObject(surface, formerPen);
+        SelectObject(surface, formerBrush);
+        DeleteObject(pen);
+        DeleteObject(brush);
         glyphs[i].x += speeds[i].x;
         glyphs[i].y += speeds[i].y;
         if (glyphs[i].x < 0 || glyphs[i].x + CellSize > width) speeds[i].x = -speeds[i].x;
         if (glyphs[i].y < 0 || glyphs[i].y + CellSize > height) speeds[i].y = -speeds[i].y;
     }
-    SelectObject(surface, formerPen);
-    SelectObject(surface, formerBrush);
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

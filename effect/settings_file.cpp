@@ -12,7 +12,6 @@ const char SettingsSectionNarrow[] = "TestScreenSaver";
 const wchar_t SettingsSectionWide[] = L"TestScreenSaver";
 const char SettingsFileNameNarrow[] = "kelvo.ini";
 const wchar_t SettingsFileNameWide[] = L"kelvo.ini";
-constexpr int SettingsFileNameLength = sizeof SettingsFileNameNarrow - 1;
 
 constexpr LONG DefaultWait = 40;
 constexpr LONG DefaultKomakasa = 8;
@@ -22,7 +21,7 @@ constexpr LONG LargestKomakasa = 64;
 
 // The longest module path that GetModuleFileName leaves untruncated, plus the file
 // name and its NUL, always fits the buffer.
-static_assert(ModulePathSize - 1 + SettingsFileNameLength + 1 <= SettingsPathBufferSize,
+static_assert(ModulePathSize - 1 + sizeof SettingsFileNameNarrow <= SettingsPathBufferSize,
               "settings path buffer too small");
 
 // Characters, not units: in code page 932 the second byte of ソ or 表 has a backslash's
@@ -37,8 +36,8 @@ void NarrowSettingsPath(char* path) {
     char* lastBackslash = nullptr;
     for (char* position = path; *position != '\0'; position = CharNextA(position))
         if (*position == '\\') lastBackslash = position;
-    char* end = lastBackslash != nullptr && lastBackslash != path ? lastBackslash + 1 : path + length;
-    for (int i = 0; i <= SettingsFileNameLength; ++i) end[i] = SettingsFileNameNarrow[i];
+    if (lastBackslash != nullptr && lastBackslash != path) lastBackslash[1] = '\0';
+    lstrcatA(path, SettingsFileNameNarrow);
 }
 
 void WideSettingsPath(wchar_t* path) {
@@ -50,8 +49,8 @@ void WideSettingsPath(wchar_t* path) {
     DWORD lastBackslash = 0;
     for (DWORD i = 0; i < length; ++i)
         if (path[i] == L'\\') lastBackslash = i;
-    wchar_t* end = lastBackslash > 0 ? path + lastBackslash + 1 : path + length;
-    for (int i = 0; i <= SettingsFileNameLength; ++i) end[i] = SettingsFileNameWide[i];
+    if (lastBackslash > 0) path[lastBackslash + 1] = L'\0';
+    lstrcatW(path, SettingsFileNameWide);
 }
 
 }  // namespace

@@ -482,20 +482,6 @@ BOOL WINAPI SetForegroundWindow(HWND window) {
     return TRUE;
 }
 
-// Windows 95 (and NT 4.0) answer 0 for the virtual-screen metrics; the older family
-// here is the oldest of it.
-int WINAPI GetSystemMetrics(int index) {
-    Record("GetSystemMetrics", {index});
-    if (platformId == VER_PLATFORM_WIN32_WINDOWS) return 0;
-    switch (index) {
-    case SM_XVIRTUALSCREEN: return screen.left;
-    case SM_YVIRTUALSCREEN: return screen.top;
-    case SM_CXVIRTUALSCREEN: return screen.right - screen.left;
-    case SM_CYVIRTUALSCREEN: return screen.bottom - screen.top;
-    }
-    return 0;
-}
-
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
     Record("GetClientRect", {Value(window)});
     Window* record = FindWindowRecord(window);

@@ -186,10 +186,6 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define PBT_APMOEMEVENT 0x000B
 #define PBT_APMRESUMEAUTOMATIC 0x0012
 #define PBT_POWERSETTINGCHANGE 0x8013
-#define SM_XVIRTUALSCREEN 76
-#define SM_YVIRTUALSCREEN 77
-#define SM_CXVIRTUALSCREEN 78
-#define SM_CYVIRTUALSCREEN 79
 #define LOCALE_SYSTEM_DEFAULT 0x0800
 #define NORM_IGNORECASE 0x00000001
 #define CSTR_EQUAL 2
@@ -363,7 +359,6 @@ BOOL WINAPI SetScrollRange(HWND window, int bar, int minimum, int maximum, BOOL 
 HDC WINAPI GetDC(HWND window);
 int WINAPI ReleaseDC(HWND window, HDC dc);
 int WINAPI GetClipBox(HDC dc, LPRECT rect);
-int WINAPI GetSystemMetrics(int index);
 HGDIOBJ WINAPI GetStockObject(int object);
 HBRUSH WINAPI CreateSolidBrush(COLORREF colour);
 HPEN WINAPI CreatePen(int style, int width, COLORREF colour);

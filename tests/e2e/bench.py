@@ -280,6 +280,28 @@ class Display:
             return now["x"] if mapped and focus == now["x"] and now["foreground"] == "1" else Not(seen)
         return wait_until("window %s mapped with the keyboard" % window["hwnd"], ready)
 
+    def pointer(self, harness):
+        """Where the pointer is and what is under it, for X (its window, InputOnly or not) and for Wine."""
+        at = dict(line.split("=", 1) for line in self.xdotool("getmouselocation", "--shell").split())
+        info = subprocess.run(["xwininfo", "-display", self.name, "-id", at["WINDOW"]], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL).stdout.decode()
+        wine = harness.one("cursor")[1]
+        return {"x": at["X"], "y": at["Y"], "x_window": at["WINDOW"], "input_only": "Class: InputOnly" in info,
+                "wine_x": wine["x"], "wine_y": wine["y"], "wine_window": wine["under"]}
+
+    def wait_pointer(self, harness, window):
+        """Waits until a click goes to the Windows top-level window: X has the pointer over its X window
+        or over the InputOnly window through which Wine grabs the pointer for a full-screen window, and
+        Wine has the cursor at the same place, over the window."""
+        x_window = self.wait_keyboard(harness, window)
+
+        def ready():
+            now = self.pointer(harness)
+            on_x = now["x_window"] == x_window or now["input_only"]
+            on_wine = (now["wine_x"], now["wine_y"], now["wine_window"]) == (now["x"], now["y"], window["hwnd"])
+            return now if on_x and on_wine else Not(str(now))
+        return wait_until("the pointer over window %s, for X and for Wine" % window["hwnd"], ready)
+
     def key(self, *keys):
         self.xdotool("key", *keys)
 

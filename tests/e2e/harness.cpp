@@ -596,8 +596,10 @@ bool Execute(const std::vector<std::string>& words)
         CURSORINFO info{};
         info.cbSize = sizeof info;
         GetCursorInfo(&info);
-        Line("cursor handle=%llu showing=%d tick=%lu", HandleValue(info.hCursor), (info.flags & CURSOR_SHOWING) ? 1 : 0,
-             GetTickCount());
+        // under: the top-level window a click at the cursor would go to.
+        Line("cursor handle=%llu showing=%d tick=%lu x=%ld y=%ld under=%llu", HandleValue(info.hCursor),
+             (info.flags & CURSOR_SHOWING) ? 1 : 0, GetTickCount(), info.ptScreenPos.x, info.ptScreenPos.y,
+             HandleValue(GetAncestor(WindowFromPoint(info.ptScreenPos), GA_ROOT)));
     } else if (command == "acp") {
         Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
     } else {

@@ -67,12 +67,15 @@ def test_input_ends_saver(display, harness, folder, x_program, ending):
     harmless, action = ENDINGS[ending]
     harness.window("other", 300, 200, 400, 40)
     window = start_full_screen(harness, display, folder())
-    display.wait_keyboard(harness, window)  # the saver in front, for Wine and for X
+    display.wait_pointer(harness, window)  # the saver in front and under the pointer, for Wine and for X
     for number, step in enumerate(harmless):
         step(display, harness, x_program)
         gone, _ = harness.wait_gone(window["hwnd"], 700)
         assert not gone, "harmless step %d of %s ended the saver" % (number + 1, ending)
-    ends_within_a_second(harness, "saver", window, lambda: action(display, harness, x_program), ending)
+    try:
+        ends_within_a_second(harness, "saver", window, lambda: action(display, harness, x_program), ending)
+    except AssertionError as failed:
+        raise AssertionError("%s (the pointer now: %s)" % (failed, display.pointer(harness))) from None
 
 
 def test_colour_mode_apart_spreads_hues(display, harness, folder, screenshot):

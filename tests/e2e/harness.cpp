@@ -33,7 +33,8 @@
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
 //   shortcut LINK                the target and arguments of a shell link (LINK in UTF-8)
 //   screen                       the primary screen's size as this process sees it now
-//   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick
+//   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick,
+//                                where it is and the top-level window under it
 //   acp | quit                   the code pages; the end
 // A window is described with its X window ("x", 0 while it has none): Wine's X driver keeps it in
 // a window property.

@@ -46,6 +46,10 @@ def check(condition, message):
         raise Failure(message)
 
 
+class PointerLost(Failure):
+    """X moved the pointer and Wine did not see it."""
+
+
 class Not(str):
     """A condition's "not yet", saying what it saw instead."""
 
@@ -287,20 +291,31 @@ class Display:
                               stderr=subprocess.DEVNULL).stdout.decode()
         wine = harness.one("cursor")[1]
         return {"x": at["X"], "y": at["Y"], "x_window": at["WINDOW"], "input_only": "Class: InputOnly" in info,
-                "wine_x": wine["x"], "wine_y": wine["y"], "wine_window": wine["under"]}
+                "wine_x": wine["x"], "wine_y": wine["y"], "wine_window": wine["under"], "wine_input": wine["input"]}
 
     def wait_pointer(self, harness, window):
         """Waits until a click goes to the Windows top-level window: X has the pointer over its X window
         or over the InputOnly window through which Wine grabs the pointer for a full-screen window, and
-        Wine has the cursor at the same place, over the window."""
+        Wine has the window under the cursor. Then a move of one pixel and one back must each reach Wine
+        as input; PointerLost if one does not."""
         x_window = self.wait_keyboard(harness, window)
 
         def ready():
             now = self.pointer(harness)
             on_x = now["x_window"] == x_window or now["input_only"]
-            on_wine = (now["wine_x"], now["wine_y"], now["wine_window"]) == (now["x"], now["y"], window["hwnd"])
-            return now if on_x and on_wine else Not(str(now))
-        return wait_until("the pointer over window %s, for X and for Wine" % window["hwnd"], ready)
+            return now if on_x and now["wine_window"] == window["hwnd"] else Not(str(now))
+        at = wait_until("the pointer over window %s, for X and for Wine" % window["hwnd"], ready)
+        for x in (int(at["x"]) + 1, int(at["x"])):
+            before = self.pointer(harness)["wine_input"]
+            self.move(x, at["y"])
+
+            def taken():
+                now = self.pointer(harness)
+                return now if now["wine_input"] != before else Not(str(now))
+            try:
+                wait_until("the move to %d,%s taken as input" % (x, at["y"]), taken, 3)
+            except Failure as failed:
+                raise PointerLost(str(failed)) from None
 
     def key(self, *keys):
         self.xdotool("key", *keys)

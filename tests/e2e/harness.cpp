@@ -34,7 +34,7 @@
 //   shortcut LINK                the target and arguments of a shell link (LINK in UTF-8)
 //   screen                       the primary screen's size as this process sees it now
 //   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick,
-//                                where it is and the top-level window under it
+//                                where it is, the top-level window under it, the last input's tick
 //   acp | quit                   the code pages; the end
 // A window is described with its X window ("x", 0 while it has none): Wine's X driver keeps it in
 // a window property.
@@ -597,10 +597,14 @@ bool Execute(const std::vector<std::string>& words)
         CURSORINFO info{};
         info.cbSize = sizeof info;
         GetCursorInfo(&info);
-        // under: the top-level window a click at the cursor would go to.
-        Line("cursor handle=%llu showing=%d tick=%lu x=%ld y=%ld under=%llu", HandleValue(info.hCursor),
+        // under: the top-level window a click at the cursor would go to; input: the tick of the last
+        // input the system took, which only input that reached it moves.
+        LASTINPUTINFO last{};
+        last.cbSize = sizeof last;
+        GetLastInputInfo(&last);
+        Line("cursor handle=%llu showing=%d tick=%lu x=%ld y=%ld under=%llu input=%lu", HandleValue(info.hCursor),
              (info.flags & CURSOR_SHOWING) ? 1 : 0, GetTickCount(), info.ptScreenPos.x, info.ptScreenPos.y,
-             HandleValue(GetAncestor(WindowFromPoint(info.ptScreenPos), GA_ROOT)));
+             HandleValue(GetAncestor(WindowFromPoint(info.ptScreenPos), GA_ROOT)), last.dwTime);
     } else if (command == "acp") {
         Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());
     } else {

@@ -62,12 +62,29 @@ ENDINGS = {
 }
 
 
+def start_with_the_pointer(harness, display, exe):
+    """The saver full screen, in front and under the pointer for X and Wine. Wine 8 can lose track of the
+    pointer it grabs for a full-screen window (seen once in many hundred starts) and then drops every
+    button and move; such a start is ended with a key and made again, once."""
+    for attempt in (1, 2):
+        window = start_full_screen(harness, display, exe)
+        try:
+            display.wait_pointer(harness, window)
+            return window
+        except bench.PointerLost as lost:
+            if attempt == 2:
+                raise
+            print("start %d: %s; ended with a key, started again" % (attempt, lost))
+            display.key("space")
+            ended = harness.wait("saver", 3000)
+            assert ended and ended["code"] == 0, "a key did not end the saver that lost the pointer: %s" % ended
+
+
 @pytest.mark.parametrize("ending", ENDINGS)
 def test_input_ends_saver(display, harness, folder, x_program, ending):
     harmless, action = ENDINGS[ending]
     harness.window("other", 300, 200, 400, 40)
-    window = start_full_screen(harness, display, folder())
-    display.wait_pointer(harness, window)  # the saver in front and under the pointer, for Wine and for X
+    window = start_with_the_pointer(harness, display, folder())
     for number, step in enumerate(harmless):
         step(display, harness, x_program)
         gone, _ = harness.wait_gone(window["hwnd"], 700)

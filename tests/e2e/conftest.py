@@ -5,7 +5,8 @@ Made once per run (session):
              session fails). .name (":N"), .env(), .key(*keys), .click(button), .move(x, y),
              .xdotool(*args) -> output, .screenshot(path) -> Picture, .wait_keyboard(harness, window)
              before keys: X shows the window with the focus, and Wine has it in front;
-             .wait_pointer(harness, window) before clicks: that, and the pointer over it for X and Wine;
+             .wait_pointer(harness, window) before clicks: that, the pointer over it for X and Wine,
+             and a move of a pixel and back taken as input (bench.PointerLost if not);
              .pointer(harness) -> where each has the pointer.
   prefix64   bench.Prefix: the 64-bit prefix, which runs x64 and x86 programs. .path, .env(**extra),
              .run(argv, timeout=60, check_status=True, **extra_env) -> output, .harness(exe) -> Harness,

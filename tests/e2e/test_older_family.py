@@ -422,6 +422,7 @@ def test_input_during_verification_posts_no_close(older, display):
     copy = older.copy(password="PASSWORD.CPL")
     # This time the stand-in dispatches the thread's messages while it asks, as a modal dialog does.
     run, window = older.start_full_screen(copy, verify_answers="0,1", verify_release=1, verify_pump=1)
+    display.wait_pointer(older.harness, window)  # the click below must reach it
     hwnd = int(window["hwnd"])
     display.key("space")
     assert len(copy.wait_log("verify", 1, 5000)) == 1, "a key asked no verification"

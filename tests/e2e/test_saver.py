@@ -63,9 +63,9 @@ ENDINGS = {
 
 
 def start_with_the_pointer(harness, display, exe):
-    """The saver full screen, in front and under the pointer for X and Wine. Wine 8 can lose track of the
-    pointer it grabs for a full-screen window (seen once in many hundred starts) and then drops every
-    button and move; such a start is ended with a key and made again, once."""
+    """The saver full screen, in front and under the pointer for X and Wine. Wine 8 drops every button and
+    move of a full-screen window whose pointer grab it has forgotten while X still holds it; a start
+    where a move does not reach Wine is ended with a key and made again, once."""
     for attempt in (1, 2):
         window = start_full_screen(harness, display, exe)
         try:

@@ -32,7 +32,8 @@
 //                                registered message) | help WINDOW
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
 //   shortcut LINK                the target and arguments of a shell link (LINK in UTF-8)
-//   screen                       the primary screen's size as this process sees it now
+//   screen                       the primary screen's size as this process sees it now, and the
+//                                screen DC's clip box
 //   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick,
 //                                where it is, the top-level window under it, the last input's tick
 //   acp | quit                   the code pages; the end
@@ -592,7 +593,13 @@ bool Execute(const std::vector<std::string>& words)
     } else if (command == "shortcut" && n >= 2) {
         Shortcut(words[1]);
     } else if (command == "screen") {
-        Line("screen %d %d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        // box: the screen DC's clip box, which Wine updates only once it has resized its desktop window.
+        RECT box{};
+        HDC screen = GetDC(nullptr);
+        GetClipBox(screen, &box);
+        ReleaseDC(nullptr, screen);
+        Line("screen %d %d box %ld %ld", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+             box.right - box.left, box.bottom - box.top);
     } else if (command == "cursor") {
         CURSORINFO info{};
         info.cbSize = sizeof info;

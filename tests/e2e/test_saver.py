@@ -132,7 +132,10 @@ def test_full_screen_covers_a_screen_that_grows_while_it_runs(resizable, build, 
         window = harness.wait_window("saver", SAVER_CLASS, 15000)
         assert window is not None and window["rect"] == "0,0,1024,768", window
         screen.set_mode(1920, 1080)
-        wait_until("Wine sees the new mode", lambda: harness.command("screen") == ["screen 1920 1080"], 15)
+        # The system broadcasts the change once the screen DC has the new size; Wine resizes its desktop
+        # window, and so that DC, a little after its metrics.
+        wait_until("Wine sees the new mode", lambda: harness.command("screen") == ["screen 1920 1080 box 1920 1080"],
+                   15)
         # Wine 8 tells no running program of a mode change made outside it; the harness sends what the
         # system then broadcasts to every top-level window.
         harness.command("send", window["hwnd"], WM_DISPLAYCHANGE, 24, 1080 << 16 | 1920)

@@ -285,13 +285,15 @@ class Display:
         return wait_until("window %s mapped with the keyboard" % window["hwnd"], ready)
 
     def pointer(self, harness):
-        """Where the pointer is and what is under it, for X (its window, InputOnly or not) and for Wine."""
+        """Where X has the pointer and the window under it (InputOnly or not); the window under Wine's cursor
+        and the tick of the last input Wine took. Wine's own cursor position would say nothing more: Wine
+        reads it from X."""
         at = dict(line.split("=", 1) for line in self.xdotool("getmouselocation", "--shell").split())
         info = subprocess.run(["xwininfo", "-display", self.name, "-id", at["WINDOW"]], stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL).stdout.decode()
         wine = harness.one("cursor")[1]
         return {"x": at["X"], "y": at["Y"], "x_window": at["WINDOW"], "input_only": "Class: InputOnly" in info,
-                "wine_x": wine["x"], "wine_y": wine["y"], "wine_window": wine["under"], "wine_input": wine["input"]}
+                "wine_window": wine["under"], "wine_input": wine["input"]}
 
     def wait_pointer(self, harness, window):
         """Waits until a click goes to the Windows top-level window: X has the pointer over its X window

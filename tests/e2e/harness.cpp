@@ -35,7 +35,7 @@
 //   screen                       the primary screen's size as this process sees it now, and the
 //                                screen DC's clip box
 //   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick,
-//                                where it is, the top-level window under it, the last input's tick
+//                                the top-level window under it, the last input's tick
 //   acp | quit                   the code pages; the end
 // A window is described with its X window ("x", 0 while it has none): Wine's X driver keeps it in
 // a window property.
@@ -609,8 +609,8 @@ bool Execute(const std::vector<std::string>& words)
         LASTINPUTINFO last{};
         last.cbSize = sizeof last;
         GetLastInputInfo(&last);
-        Line("cursor handle=%llu showing=%d tick=%lu x=%ld y=%ld under=%llu input=%lu", HandleValue(info.hCursor),
-             (info.flags & CURSOR_SHOWING) ? 1 : 0, GetTickCount(), info.ptScreenPos.x, info.ptScreenPos.y,
+        Line("cursor handle=%llu showing=%d tick=%lu under=%llu input=%lu", HandleValue(info.hCursor),
+             (info.flags & CURSOR_SHOWING) ? 1 : 0, GetTickCount(),
              HandleValue(GetAncestor(WindowFromPoint(info.ptScreenPos), GA_ROOT)), last.dwTime);
     } else if (command == "acp") {
         Line("codepage acp=%u oemcp=%u", GetACP(), GetOEMCP());

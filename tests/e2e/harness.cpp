@@ -30,6 +30,8 @@
 //   find CLASS TITLE             FindWindowA ("-": null)
 //   send WINDOW MSG WPARAM LPARAM | post WINDOW MSG WPARAM LPARAM (MSG: a number or the name of a
 //                                registered message) | help WINDOW
+//   display WINDOW STATE         the system's display-state change (0 off, 1 on, 2 dimmed), as
+//                                WM_POWERBROADCAST with a POWERBROADCAST_SETTING in the window's process
 //   events WINDOW                WM_HELP and WM_CONTEXTMENU that reached a harness window
 //   shortcut LINK                the target and arguments of a shell link (LINK in UTF-8)
 //   screen                       the primary screen's size as this process sees it now, and the
@@ -583,6 +585,28 @@ bool Execute(const std::vector<std::string>& words)
         DWORD_PTR result = 0;
         BOOL sent = SendMessageTimeoutA(window, WM_HELP, 0, reinterpret_cast<LPARAM>(&info), SMTO_NORMAL, 5000, &result);
         Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
+    } else if (command == "display" && n >= 3) {
+        // Wine carries this lParam across processes as a bare number: the setting must already be in
+        // the receiver's memory, as the system puts it there.
+        HWND window = WindowArgument(words[1]);
+        struct { GUID PowerSetting; DWORD DataLength; DWORD Data; } setting{  // a POWERBROADCAST_SETTING
+            GUID_CONSOLE_DISPLAY_STATE, sizeof(DWORD), static_cast<DWORD>(Number(words[2]))};
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+        void* remote = process ? VirtualAllocEx(process, nullptr, sizeof setting, MEM_COMMIT | MEM_RESERVE,
+                                                PAGE_READWRITE)
+                               : nullptr;
+        DWORD_PTR result = 0;
+        if (!remote || !WriteProcessMemory(process, remote, &setting, sizeof setting, nullptr)) {
+            Line("error display %lu", GetLastError());
+        } else {
+            BOOL sent = SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                                            reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 5000, &result);
+            Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
+        }
+        if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        if (process) CloseHandle(process);
     } else if (command == "events" && n >= 2) {
         HWND window = WindowArgument(words[1]);
         DispatchPending();

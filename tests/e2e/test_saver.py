@@ -102,6 +102,55 @@ def test_colour_mode_apart_spreads_hues(display, harness, folder, screenshot):
         census["colours"])
 
 
+def linux_pid(exe):
+    """The Linux process in which Wine runs the program: the one whose command line holds its path."""
+    def found():
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as command_line:
+                    if exe.encode() in command_line.read():
+                        return int(pid)
+            except OSError:  # a process that ended meanwhile
+                pass
+        return Not("no process runs %s" % exe)
+    return wait_until("the Linux process of %s" % exe, found)
+
+
+def cpu_seconds(pid, seconds=3.0):
+    """The CPU time, user and system, that the process spends over the seconds."""
+    def used():
+        assert os.path.exists("/proc/%d" % pid), "the process %d has ended" % pid
+        with open("/proc/%d/stat" % pid) as stat:  # utime and stime follow the name and 11 fields
+            return sum(map(int, stat.read().rpartition(")")[2].split()[11:13])) / os.sysconf("SC_CLK_TCK")
+    before = used()
+    time.sleep(seconds)  # the measurement's interval
+    return used() - before
+
+
+def test_saver_rests_while_the_display_is_off(display, harness, folder, screenshot):
+    exe = folder(ini="[TestScreenSaver]\r\nkomakasa=1\r\nwait=20\r\n")
+    window = start_full_screen(harness, display, exe)
+    wait_for_stars(screenshot, "display-on")
+    pid = linux_pid(exe)
+    on = cpu_seconds(pid)
+    harness.command("display", window["hwnd"], 0)
+    off = cpu_seconds(pid)
+    first = screenshot("display-off-a")
+    time.sleep(1)  # the second over which the screen must stand still
+    still = screenshot("display-off-b")
+    print("CPU time over 3 s: %.2f s with the display on, %.2f s with it off" % (on, off))
+    changed = still.data != first.data
+    assert not changed, "with the display off the screen changed within a second (display-off-a, -b)"
+    assert off < on / 10, "with the display off the saver used %.2f s of CPU in 3 s, with it on %.2f s" % (off, on)
+    head, now = harness.one("describe", window["hwnd"])
+    assert head == "window" and now["visible"] == "1", "the display's going off ended the saver: %s" % head
+    harness.command("display", window["hwnd"], 1)
+    wait_until("a new frame once the display is on", lambda: screenshot("display-back").data != still.data or Not(
+        "the picture of the display off"), 1.0)
+    display.wait_keyboard(harness, window)
+    ends_within_a_second(harness, "saver", window, lambda: display.key("space"), "a key")
+
+
 def test_preview_ends_with_its_parent(harness, folder):
     harness.window("monitor", 152, 112, 600, 400)
     harness.start("preview", folder(), "/p %monitor%")

@@ -19,6 +19,9 @@ constexpr GUID ConsoleDisplayState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0
 constexpr GUID MonitorPowerOn = {0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 constexpr DWORD DisplayOffValue = 0;
 
+// Found with the registration, so that whatever registered can always undo it.
+UnregisterPowerSettingNotificationFunction UnregisterNotification = nullptr;
+
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Looked up by name: Windows 95 to XP have no such call, and would refuse to load
@@ -49,16 +52,16 @@ void WatchDisplay(HWND window)
     if (PreviewMode) return;
     auto registerNotification = reinterpret_cast<RegisterPowerSettingNotificationFunction>(
         reinterpret_cast<void (*)()>(User32Function("RegisterPowerSettingNotification")));
-    if (registerNotification == nullptr) return;
+    UnregisterNotification = reinterpret_cast<UnregisterPowerSettingNotificationFunction>(
+        reinterpret_cast<void (*)()>(User32Function("UnregisterPowerSettingNotification")));
+    if (registerNotification == nullptr || UnregisterNotification == nullptr) return;
     DisplayNotification = registerNotification(window, &DisplaySetting(), DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 void UnwatchDisplay()
 {
     if (DisplayNotification == nullptr) return;
-    auto unregisterNotification = reinterpret_cast<UnregisterPowerSettingNotificationFunction>(
-        reinterpret_cast<void (*)()>(User32Function("UnregisterPowerSettingNotification")));
-    if (unregisterNotification != nullptr) unregisterNotification(DisplayNotification);
+    UnregisterNotification(DisplayNotification);
     DisplayNotification = nullptr;
 }
 

@@ -252,8 +252,14 @@ HPEN WINAPI CreatePen(int style, int width, COLORREF colour) {
     return reinterpret_cast<HPEN>(handle);
 }
 
+// The platform refuses only a context or an object that is not valid, so putting a stock
+// object back into a context that took another one never fails, even when failures are asked for.
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
-    if (RecordFails("SelectObject", {Value(dc), Value(object)})) return nullptr;
+    if (IsStock(object) && FindDeviceContext(dc) != nullptr) {
+        Record("SelectObject", {Value(dc), Value(object)});
+    } else if (RecordFails("SelectObject", {Value(dc), Value(object)})) {
+        return nullptr;
+    }
     DeviceContext* context = FindDeviceContext(dc);
     const GdiObject* record = FindObject(object);
     if (context == nullptr || record == nullptr) return nullptr;

@@ -1,6 +1,7 @@
 // Whether the display is on, decided here for every Windows the saver runs on.
 #include "host/display_state.h"
 
+#include "host/entry.h"
 #include "host/saver_window.h"
 
 #include <cstring>
@@ -49,7 +50,8 @@ const GUID& DisplaySetting()
 void WatchDisplay(HWND window)
 {
     DisplayNotification = nullptr;
-    if (PreviewMode) return;
+    // Windows 95, 98 and ME have no such call; asked by name, Wine posing as one would answer.
+    if (PreviewMode || OlderFamily) return;
     auto registerNotification = reinterpret_cast<RegisterPowerSettingNotificationFunction>(
         reinterpret_cast<void (*)()>(User32Function("RegisterPowerSettingNotification")));
     UnregisterNotification = reinterpret_cast<UnregisterPowerSettingNotificationFunction>(

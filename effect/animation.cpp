@@ -164,6 +164,7 @@ void FollowSize(HWND window) {
 }
 
 LRESULT DrawTick(HWND window) {
+    if (EffectState.paused) return 0;
     EffectState.surface = GetDC(window);
     DrawFrame(EffectState.surface);
     if (EffectState.surface != nullptr) ReleaseDC(window, EffectState.surface);
@@ -213,6 +214,19 @@ void DrawFrame(HDC surface) {
         DrawStar(surface, sparkle.x, sparkle.y, colour);
         MoveSparkle(sparkle);
     }
+}
+
+void PauseFrames(HWND window) {
+    if (EffectState.paused) return;
+    EffectState.paused = true;
+    KillTimer(window, FrameTimer);
+}
+
+void ResumeFrames(HWND window) {
+    if (!EffectState.paused) return;
+    EffectState.paused = false;
+    SetTimer(window, FrameTimer, TimerInterval(SaverSettings.wait), nullptr);
+    DrawTick(window);
 }
 
 LRESULT CALLBACK EffectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

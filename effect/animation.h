@@ -16,6 +16,7 @@ struct EffectStateRecord {
     LONG width, height;
     Sparkle sparkles[SparkleCount];
     HDC surface;  // the frame in progress, between GetDC and ReleaseDC
+    bool paused;  // no frames while the display is off
 };
 
 // Owned here; read by tests and the render tool.
@@ -26,4 +27,8 @@ extern DWORD RandomState;
 void SeedRandom(DWORD seed);
 LONG NextRandom();
 void DrawFrame(HDC surface);
+// The host's word that the display went off or came back: frames stop, and go on
+// from where they stopped.
+void PauseFrames(HWND window);
+void ResumeFrames(HWND window);
 LRESULT CALLBACK EffectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

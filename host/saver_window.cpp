@@ -2,6 +2,7 @@
 #include "host/saver_window.h"
 
 #include "effect/animation.h"
+#include "host/display_state.h"
 #include "host/entry.h"
 #include "host/input_policy.h"
 
@@ -27,6 +28,8 @@ constexpr DWORD PreviewStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
 
 // How often the loop checks that its window, and a preview's parent, still exist.
 constexpr UINT WatchInterval = 200;
+// The longest a preview waits for its host to take the help request, in milliseconds.
+constexpr UINT HostAnswerTimeout = 500;
 
 // Detaches any input method from the saver window, but only through an input-method
 // module that someone else has already loaded into the process.
@@ -62,21 +65,30 @@ bool SaverStillShown(HWND parent)
 
 // Full screen covers the whole screen, every monitor of it, as the screen's device
 // context does. The virtual-screen metrics would say the same, but Windows 95 and NT 4.0
-// answer 0 for them.
-RECT ScreenBox()
+// answer 0 for them. False when the box cannot be had or is empty.
+bool ScreenBox(RECT* box)
 {
-    RECT box = {};
+    *box = RECT{0, 0, 0, 0};
     HDC screen = GetDC(nullptr);
-    GetClipBox(screen, &box);
+    if (screen == nullptr) return false;
+    int region = GetClipBox(screen, box);
     ReleaseDC(nullptr, screen);
-    return box;
+    return region != ERROR && box->right > box->left && box->bottom > box->top;
 }
 
-// Whatever the screen's layout is now.
+// Whatever the screen's layout is now. A layout that cannot be measured keeps the
+// window where it is: shrunk to nothing, it would show the desktop until the next input.
 void CoverScreen(HWND window)
 {
-    RECT box = ScreenBox();
+    RECT box;
+    if (!ScreenBox(&box)) return;
     SetWindowPos(window, HWND_TOPMOST, box.left, box.top, box.right - box.left, box.bottom - box.top, SWP_NOACTIVATE);
+}
+
+void FollowDisplay(HWND window, DisplayState state)
+{
+    if (state == DisplayState::Off) PauseFrames(window);
+    if (state == DisplayState::On) ResumeFrames(window);
 }
 
 }  // namespace
@@ -108,7 +120,8 @@ int RunSaver(HWND parent)
         title = PreviewTitle;
         PreviewMode = true;
     } else {
-        RECT box = ScreenBox();
+        RECT box;
+        ScreenBox(&box);
         x = box.left;
         y = box.top;
         width = box.right - box.left;
@@ -136,7 +149,10 @@ int RunSaver(HWND parent)
         return SaverWindowFailed;
     }
 
-    if (!PreviewMode) SetForegroundWindow(SaverWindow);
+    if (!PreviewMode) {
+        SetForegroundWindow(SaverWindow);
+        WatchDisplay(SaverWindow);
+    }
     UINT_PTR watch = SetTimer(nullptr, 0, WatchInterval, nullptr);
     // GetMessageA answers -1 when it fails; a loop on any nonzero answer would then
     // spin forever, so only a real message keeps it going.
@@ -171,6 +187,7 @@ LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
     case WM_DESTROY:
         RestoreInputMethod(window);
+        UnwatchDisplay();
         PostQuitMessage(0);
         break;
 
@@ -184,6 +201,11 @@ LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         GetCursorPos(&MouseReference);
         break;
 
+    case WM_POWERBROADCAST:
+        // The display's state only rests the frames; ending the saver is the input policy's matter.
+        if (wParam == PBT_POWERSETTINGCHANGE) FollowDisplay(window, DisplayStateOf(lParam));
+        break;
+
     case WM_PAINT:
         if (CloseAllowed != 0) return DefWindowProcA(window, message, wParam, lParam);
         if (!PreviewMode) SetCursor(nullptr);
@@ -194,12 +216,14 @@ LRESULT CALLBACK SaverWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         if (PreviewMode) {
             // The preview's host window gives the help, so it must see itself as the target.
             // WM_HELP carries a pointer to its HELPINFO, which the platform refuses to post
-            // to another process's window; a send carries it across.
+            // to another process's window; a send carries it across, but never waits long
+            // on a host that has stopped answering, since frames and the watch wait with it.
             HWND parent = GetParent(window);
             if (parent != nullptr && IsWindow(parent)) {
                 WPARAM target = reinterpret_cast<WPARAM>(parent);
+                DWORD_PTR answer = 0;
                 if (message == WM_HELP)
-                    SendMessageA(parent, message, target, lParam);
+                    SendMessageTimeoutA(parent, message, target, lParam, SMTO_ABORTIFHUNG, HostAnswerTimeout, &answer);
                 else
                     PostMessageA(parent, message, target, lParam);
             }

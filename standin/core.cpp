@@ -13,6 +13,10 @@
 namespace standin {
 
 std::vector<Call> calls;
+std::vector<Failure> failures;
+std::map<std::string, int> uses;
+std::vector<PowerNotification> powerNotifications;
+DWORD majorVersion, minorVersion;
 DWORD tickCount;
 std::function<DWORD()> tickSource;
 POINT cursor;
@@ -126,6 +130,18 @@ void Record(const std::string& name, std::vector<int64_t> args, const std::strin
     calls.push_back(Call{name, std::move(args), text});
 }
 
+bool RecordFails(const std::string& name, std::vector<int64_t> args, const std::string& text) {
+    Record(name, std::move(args), text);
+    const int use = ++uses[name];
+    for (const Failure& failure : failures) {
+        if (failure.name == name && (failure.use == 0 || failure.use == use)) {
+            Record(name + ":failed");
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<Call> CallsNamed(const std::string& name) {
     std::vector<Call> found;
     for (const Call& call : calls)
@@ -145,6 +161,11 @@ void OnReset(std::function<void()> reset) { Resets().push_back(std::move(reset))
 
 void Reset() {
     calls.clear();
+    failures.clear();
+    uses.clear();
+    powerNotifications.clear();
+    majorVersion = 10;
+    minorVersion = 0;
     tickCount = 0;
     tickSource = nullptr;
     cursor = POINT{0, 0};
@@ -252,7 +273,7 @@ void WINAPI GetStartupInfoA(STARTUPINFOA* info) {
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-    Record("GetModuleHandleA", {}, Text(name));
+    if (RecordFails("GetModuleHandleA", {}, Text(name))) return nullptr;
     if (name == nullptr) return reinterpret_cast<HMODULE>(0x400000);
     for (size_t i = 0; i < modules.size(); ++i)
         if (modules[i].loaded && SameText(modules[i].name, name))
@@ -275,7 +296,7 @@ DWORD WINAPI GetLastError() { return lastError; }
 void WINAPI SetLastError(DWORD error) { lastError = error; }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-    Record("GetModuleFileNameA", {Value(module), size});
+    if (RecordFails("GetModuleFileNameA", {Value(module), size})) return 0;
     if (moduleFileName.empty() || size == 0) return 0;
     // Like the platform: a path that does not fit is cut, NUL-terminated, and the
     // result is the buffer size.
@@ -303,7 +324,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
-    Record("LoadLibraryA", {}, Text(name));
+    if (RecordFails("LoadLibraryA", {}, Text(name))) return nullptr;
     for (size_t i = 0; i < modules.size(); ++i) {
         if (SameText(modules[i].name, name)) {
             modules[i].loaded = true;
@@ -315,7 +336,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    Record("GetProcAddress", {Value(module)}, Text(name));
+    if (RecordFails("GetProcAddress", {Value(module)}, Text(name))) return nullptr;
     Module* record = FindModuleRecord(module);
     if (record == nullptr || !record->loaded) return nullptr;
     auto found = record->exports.find(Text(name));
@@ -331,10 +352,10 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 }
 
 BOOL WINAPI GetVersionExA(OSVERSIONINFOA* info) {
-    Record("GetVersionExA", {info->dwOSVersionInfoSize});
+    if (RecordFails("GetVersionExA", {info->dwOSVersionInfoSize})) return FALSE;
     if (versionFails || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return FALSE;
-    info->dwMajorVersion = platformId == VER_PLATFORM_WIN32_WINDOWS ? 4 : 10;
-    info->dwMinorVersion = platformId == VER_PLATFORM_WIN32_WINDOWS ? 10 : 0;
+    info->dwMajorVersion = platformId == VER_PLATFORM_WIN32_WINDOWS ? 4 : majorVersion;
+    info->dwMinorVersion = platformId == VER_PLATFORM_WIN32_WINDOWS ? 10 : minorVersion;
     info->dwBuildNumber = 0;
     info->dwPlatformId = platformId;
     info->szCSDVersion[0] = '\0';
@@ -371,7 +392,7 @@ LPWSTR WINAPI lstrcatW(LPWSTR to, LPCWSTR from) { return WideStub("lstrcatW") ? 
 int WINAPI CompareStringA(DWORD locale, DWORD flags, LPCSTR first, int firstLength, LPCSTR second, int secondLength) {
     std::string a = firstLength < 0 ? std::string(first) : std::string(first, static_cast<size_t>(firstLength));
     std::string b = secondLength < 0 ? std::string(second) : std::string(second, static_cast<size_t>(secondLength));
-    Record("CompareStringA", {locale, flags}, a);
+    if (RecordFails("CompareStringA", {locale, flags}, a)) return 0;
     bool same = (flags & NORM_IGNORECASE) ? SameText(a, b) : a == b;
     return same ? CSTR_EQUAL : (a < b ? CSTR_EQUAL - 1 : CSTR_EQUAL + 1);
 }
@@ -408,7 +429,7 @@ int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
 // ---- USER32: windows
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
-    Record("RegisterClassA", {windowClass->style}, Text(windowClass->lpszClassName));
+    if (RecordFails("RegisterClassA", {windowClass->style}, Text(windowClass->lpszClassName))) return 0;
     if (registerClassFails) return 0;
     for (const RegisteredClass& existing : classes)
         if (SameText(existing.name, Text(windowClass->lpszClassName))) return 0;
@@ -419,9 +440,9 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y, int width,
                             int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter) {
-    Record("CreateWindowExA",
+    if (RecordFails("CreateWindowExA",
            {exStyle, style, x, y, width, height, Value(parent), Value(menu), Value(instance), Value(parameter)},
-           Text(className) + "|" + Text(title));
+           Text(className) + "|" + Text(title))) return nullptr;
     if (createWindowFails) return nullptr;
     const RegisteredClass* found = nullptr;
     for (const RegisteredClass& registered : classes)
@@ -443,7 +464,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
 }
 
 BOOL WINAPI DestroyWindow(HWND window) {
-    Record("DestroyWindow", {Value(window)});
+    if (RecordFails("DestroyWindow", {Value(window)})) return FALSE;
     Window* record = FindWindowRecord(window);
     if (record == nullptr || !record->alive) return FALSE;
     DestroyTree(window);
@@ -451,18 +472,18 @@ BOOL WINAPI DestroyWindow(HWND window) {
 }
 
 BOOL WINAPI IsWindow(HWND window) {
-    Record("IsWindow", {Value(window)});
+    if (RecordFails("IsWindow", {Value(window)})) return FALSE;
     return Alive(window);
 }
 
 HWND WINAPI GetParent(HWND window) {
-    Record("GetParent", {Value(window)});
+    if (RecordFails("GetParent", {Value(window)})) return nullptr;
     Window* record = FindWindowRecord(window);
     return record ? record->parent : nullptr;
 }
 
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
-    Record("FindWindowA", {}, Text(className) + "|" + Text(title));
+    if (RecordFails("FindWindowA", {}, Text(className) + "|" + Text(title))) return nullptr;
     for (const Window& window : windows)
         if (window.alive && window.parent == nullptr && (className == nullptr || SameText(window.className, className)) &&
             (title == nullptr || window.title == title))
@@ -471,19 +492,19 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title) {
 }
 
 HWND WINAPI GetForegroundWindow() {
-    Record("GetForegroundWindow");
+    if (RecordFails("GetForegroundWindow")) return nullptr;
     return foregroundWindow;
 }
 
 BOOL WINAPI SetForegroundWindow(HWND window) {
-    Record("SetForegroundWindow", {Value(window)});
+    if (RecordFails("SetForegroundWindow", {Value(window)})) return FALSE;
     if (!Alive(window)) return FALSE;
     foregroundWindow = window;
     return TRUE;
 }
 
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect) {
-    Record("GetClientRect", {Value(window)});
+    if (RecordFails("GetClientRect", {Value(window)})) return FALSE;
     Window* record = FindWindowRecord(window);
     if (record == nullptr || !record->alive) return FALSE;
     *rect = RECT{0, 0, record->width, record->height};
@@ -499,12 +520,34 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("SendMessageA", {Value(window), message, static_cast<int64_t>(wParam), lParam});
+    if (RecordFails("SendMessageA", {Value(window), message, static_cast<int64_t>(wParam), lParam})) return 0;
+    Window* record = FindWindowRecord(window);
+    // The sender would wait for good; here the test sees the call and goes on.
+    if (record != nullptr && record->hung) {
+        Record("SendMessageA:hung");
+        return 0;
+    }
     bool outer = sendingWide;
     sendingWide = false;
     LRESULT result = Deliver(window, message, wParam, lParam);
     sendingWide = outer;
     return result;
+}
+
+// A hung window keeps the sender waiting until the timeout, or not at all with SMTO_ABORTIFHUNG.
+LRESULT WINAPI SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
+                                   PDWORD_PTR result) {
+    if (RecordFails("SendMessageTimeoutA", {Value(window), message, static_cast<int64_t>(wParam), lParam, flags, timeout}))
+        return 0;
+    Window* record = FindWindowRecord(window);
+    if (record == nullptr || !record->alive) return 0;
+    if (record->hung) {
+        if (!(flags & SMTO_ABORTIFHUNG)) tickCount += timeout;
+        return 0;
+    }
+    LRESULT answer = SendMessageA(window, message, wParam, lParam);
+    if (result != nullptr) *result = static_cast<DWORD_PTR>(answer);
+    return 1;
 }
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -518,7 +561,7 @@ LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Record("PostMessageA", {Value(window), message, static_cast<int64_t>(wParam), lParam});
+    if (RecordFails("PostMessageA", {Value(window), message, static_cast<int64_t>(wParam), lParam})) return FALSE;
     Window* record = FindWindowRecord(window);
     if (window != nullptr && (record == nullptr || !record->alive)) return FALSE;
     posted.push_back(MSG{window, message, wParam, lParam, 0, cursor});
@@ -531,7 +574,7 @@ void WINAPI PostQuitMessage(int code) {
 }
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
-    Record("GetMessageA", {Value(window), first, last});
+    if (RecordFails("GetMessageA", {Value(window), first, last})) return -1;
     if (getMessageFailures > 0) {
         --getMessageFailures;
         return -1;
@@ -557,7 +600,7 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
 }
 
 BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove) {
-    Record("PeekMessageA", {Value(window), first, last, remove});
+    if (RecordFails("PeekMessageA", {Value(window), first, last, remove})) return FALSE;
     for (size_t i = 0; i < posted.size(); ++i) {
         const MSG& candidate = posted[i];
         bool windowMatches = window == nullptr || candidate.hwnd == window;
@@ -583,7 +626,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* message) {
 }
 
 UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
-    Record("RegisterWindowMessageA", {}, Text(name));
+    if (RecordFails("RegisterWindowMessageA", {}, Text(name))) return 0;
     auto found = registeredMessages.find(Text(name));
     if (found != registeredMessages.end()) return found->second;
     UINT id = 0xC100 + static_cast<UINT>(registeredMessages.size());
@@ -592,7 +635,7 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
 }
 
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, void* callback) {
-    Record("SetTimer", {Value(window), static_cast<int64_t>(id), elapse, Value(callback)});
+    if (RecordFails("SetTimer", {Value(window), static_cast<int64_t>(id), elapse, Value(callback)})) return 0;
     if (window == nullptr) {
         // A thread timer: the platform picks its id.
         timers.push_back(Timer{nullptr, FirstThreadTimer + timers.size(), elapse});
@@ -618,7 +661,7 @@ BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
 }
 
 BOOL WINAPI GetCursorPos(LPPOINT point) {
-    Record("GetCursorPos", {cursor.x, cursor.y});
+    if (RecordFails("GetCursorPos", {cursor.x, cursor.y})) return FALSE;
     *point = cursor;
     return TRUE;
 }
@@ -635,15 +678,47 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name) {
 }
 
 BOOL WINAPI SystemParametersInfoA(UINT action, UINT uiParam, LPVOID pvParam, UINT winIni) {
-    Record("SystemParametersInfoA", {action, uiParam, pvParam != nullptr, winIni});
+    if (RecordFails("SystemParametersInfoA", {action, uiParam, pvParam != nullptr, winIni})) return FALSE;
     if (action == SPI_SCREENSAVERRUNNING && pvParam != nullptr) *static_cast<UINT*>(pvParam) = 0;
     return TRUE;
 }
 
+// ---- USER32: display-state notifications, which only Vista and later have
+
+namespace {
+
+HPOWERNOTIFY WINAPI RegisterPowerSettingNotification(HANDLE recipient, LPCGUID setting, DWORD flags) {
+    if (RecordFails("RegisterPowerSettingNotification", {Value(recipient), flags})) return nullptr;
+    if (setting == nullptr || flags != DEVICE_NOTIFY_WINDOW_HANDLE || !Alive(static_cast<HWND>(recipient))) return nullptr;
+    powerNotifications.push_back(PowerNotification{static_cast<HWND>(recipient), *setting, true});
+    return reinterpret_cast<HPOWERNOTIFY>(powerNotifications.size());
+}
+
+BOOL WINAPI UnregisterPowerSettingNotification(HPOWERNOTIFY notification) {
+    Record("UnregisterPowerSettingNotification", {Value(notification)});
+    size_t index = reinterpret_cast<size_t>(notification);
+    if (index == 0 || index > powerNotifications.size() || !powerNotifications[index - 1].live) return FALSE;
+    powerNotifications[index - 1].live = false;
+    return TRUE;
+}
+
+}  // namespace
+
+namespace standin {
+
+HMODULE AddPowerSettingCalls() {
+    return AddModule("USER32.DLL",
+                     {{"RegisterPowerSettingNotification", reinterpret_cast<FARPROC>(RegisterPowerSettingNotification)},
+                      {"UnregisterPowerSettingNotification", reinterpret_cast<FARPROC>(UnregisterPowerSettingNotification)}},
+                     true);
+}
+
+}  // namespace standin
+
 // ---- ADVAPI32
 
 LSTATUS WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, HKEY* result) {
-    Record("RegOpenKeyA", {Value(key)}, Text(subKey));
+    if (RecordFails("RegOpenKeyA", {Value(key)}, Text(subKey))) return ERROR_ACCESS_DENIED;
     if (key != HKEY_CURRENT_USER) return ERROR_FILE_NOT_FOUND;
     for (const auto& entry : registry) {
         if (SameText(entry.first, Text(subKey))) {
@@ -656,7 +731,7 @@ LSTATUS WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, HKEY* result) {
 }
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size) {
-    Record("RegQueryValueExA", {Value(key), Value(reserved), Value(type), size ? *size : -1}, Text(name));
+    if (RecordFails("RegQueryValueExA", {Value(key), Value(reserved), Value(type), size ? *size : -1}, Text(name))) return ERROR_ACCESS_DENIED;
     uintptr_t index = reinterpret_cast<uintptr_t>(key) - OpenKeyBase;
     if (index == 0 || index > openKeys.size()) return ERROR_FILE_NOT_FOUND;
     const auto& values = registry[openKeys[index - 1]];

@@ -170,7 +170,8 @@ INT_PTR RunDialog(const char* name, bool wide, HINSTANCE instance, const void* t
                   DLGPROC procedure, LPARAM parameter) {
     uintptr_t templateValue = reinterpret_cast<uintptr_t>(templateName);
     int templateId = templateValue < 0x10000 ? static_cast<int>(templateValue) : 0;
-    Record(name, {Value(instance), templateId, Value(owner), Value(reinterpret_cast<void*>(procedure)), parameter});
+    if (RecordFails(name, {Value(instance), templateId, Value(owner), Value(reinterpret_cast<void*>(procedure)), parameter}))
+        return -1;
     // The platform answers an owner that is no window with 0, not with -1.
     if (owner != nullptr && !Alive(owner)) return 0;
     if (procedure == nullptr) return -1;
@@ -264,7 +265,7 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
 }
 
 HWND WINAPI GetDlgItem(HWND dialog, int id) {
-    Record("GetDlgItem", {Value(dialog), id});
+    if (RecordFails("GetDlgItem", {Value(dialog), id})) return nullptr;
     DialogControl* control = LiveControl(dialog, id);
     return control ? control->handle : nullptr;
 }
@@ -272,7 +273,7 @@ HWND WINAPI GetDlgItem(HWND dialog, int id) {
 // Like the platform, the text reaches the window as WM_SETTEXT, so an edit
 // notifies its dialog.
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
-    Record("SetWindowTextA", {Value(window)}, text ? text : "");
+    if (RecordFails("SetWindowTextA", {Value(window)}, text ? text : "")) return FALSE;
     Window* record = FindWindowRecord(window);
     if (record == nullptr || !record->alive) return FALSE;
     if (ControlOf(window) != nullptr) return SendText(window, text, false);
@@ -281,7 +282,7 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
 }
 
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
-    Record("SetDlgItemTextA", {Value(dialog), id}, text ? text : "");
+    if (RecordFails("SetDlgItemTextA", {Value(dialog), id}, text ? text : "")) return FALSE;
     DialogControl* control = LiveControl(dialog, id);
     return control != nullptr && SendText(control->handle, text, false);
 }
@@ -297,7 +298,7 @@ UINT WINAPI GetDlgItemTextA(HWND dialog, int id, LPSTR text, int size) {
 }
 
 BOOL WINAPI SetScrollRange(HWND window, int bar, int minimum, int maximum, BOOL redraw) {
-    Record("SetScrollRange", {Value(window), bar, minimum, maximum, redraw});
+    if (RecordFails("SetScrollRange", {Value(window), bar, minimum, maximum, redraw})) return FALSE;
     if (bar != SB_CTL || !IsScrollBar(window)) return FALSE;
     DialogControl* control = ControlOf(window);
     control->scrollMinimum = minimum;
@@ -308,7 +309,7 @@ BOOL WINAPI SetScrollRange(HWND window, int bar, int minimum, int maximum, BOOL 
 
 // The platform keeps the thumb inside the range and answers the previous position.
 int WINAPI SetScrollPos(HWND window, int bar, int position, BOOL redraw) {
-    Record("SetScrollPos", {Value(window), bar, position, redraw});
+    if (RecordFails("SetScrollPos", {Value(window), bar, position, redraw})) return 0;
     if (bar != SB_CTL || !IsScrollBar(window)) return 0;
     DialogControl* control = ControlOf(window);
     int previous = control->scrollPosition;
@@ -338,7 +339,7 @@ UINT WINAPI GetDlgItemTextW(HWND dialog, int id, LPWSTR text, int size) {
 
 // Only the child order of a dialog's controls: nothing here has a place on screen.
 HWND WINAPI GetWindow(HWND window, UINT relation) {
-    Record("GetWindow", {Value(window), relation});
+    if (RecordFails("GetWindow", {Value(window), relation})) return nullptr;
     DialogRecord* dialog = relation == GW_CHILD ? DialogOf(window) : nullptr;
     if (dialog != nullptr) return dialog->children.empty() ? nullptr : dialog->children.front();
     DialogControl* control = ControlOf(window);
@@ -366,7 +367,7 @@ static BOOL MoveOrdinaryWindow(HWND window, int x, int y, int width, int height,
 }
 
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags) {
-    Record("SetWindowPos", {Value(window), Value(insertAfter), x, y, width, height, flags});
+    if (RecordFails("SetWindowPos", {Value(window), Value(insertAfter), x, y, width, height, flags})) return FALSE;
     DialogControl* control = ControlOf(window);
     if (control == nullptr) return MoveOrdinaryWindow(window, x, y, width, height, flags);
     if (!Alive(window) || window == insertAfter) return FALSE;

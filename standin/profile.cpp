@@ -179,7 +179,7 @@ std::string Text(LPCSTR text) { return text == nullptr ? "" : text; }
 
 // An empty value counts as missing: the default comes back.
 UINT ReadInteger(const char* name, const char* section, const char* key, INT fallback, const char* file, bool ansi) {
-    Record(name, {fallback}, Text(section));
+    if (RecordFails(name, {fallback}, Text(section))) return static_cast<UINT>(fallback);
     if (section == nullptr || key == nullptr || file == nullptr) return static_cast<UINT>(fallback);
     std::vector<std::string> lines;
     if (!ReadLines(ProfileFilePath(file, ansi), &lines)) return static_cast<UINT>(fallback);
@@ -196,7 +196,7 @@ UINT ReadInteger(const char* name, const char* section, const char* key, INT fal
 // A null value deletes the key, a null key the whole section.
 BOOL WriteString(const char* name, const char* section, const char* key, const char* value, const char* file,
                  bool ansi) {
-    Record(name, {}, Text(section));
+    if (RecordFails(name, {}, Text(section))) return FALSE;
     if (section == nullptr || file == nullptr || file[0] == '\0') return FALSE;
     const std::string path = ProfileFilePath(file, ansi);
     std::vector<std::string> lines;

@@ -26,6 +26,17 @@ int CountCalls(const std::string& name);
 // Index in calls of the first call of that name at or after from; -1 when none.
 int IndexOfCall(const std::string& name, int from = 0);
 
+// Calls made to fail as the platform's would: by name, at every use (use 0) or only
+// at the use-th one (from 1). Calls that give something back (ReleaseDC, DeleteObject,
+// FreeLibrary, KillTimer, RegCloseKey, UnregisterPowerSettingNotification) never fail.
+struct Failure {
+    std::string name;
+    int use;
+};
+extern std::vector<Failure> failures;
+// Records a call that can fail, and "<name>:failed" when it is to fail this time.
+bool RecordFails(const std::string& name, std::vector<int64_t> args = {}, const std::string& text = "");
+
 // On the older family (platformId VER_PLATFORM_WIN32_WINDOWS) most wide calls are stubs:
 // there this records the call, sets ERROR_CALL_NOT_IMPLEMENTED and answers true, and the
 // call then fails as the stub does. Elsewhere it does nothing and answers false.
@@ -48,6 +59,7 @@ extern std::string commandLine;           // GetCommandLineA
 extern std::string moduleFileName;        // GetModuleFileNameA/W, UTF-8; empty makes them fail
 extern bool versionFails;                 // GetVersionExA
 extern DWORD platformId;                  // GetVersionExA, VER_PLATFORM_WIN32_NT by default
+extern DWORD majorVersion, minorVersion;  // GetVersionExA on the newer family, 10.0 by default
 extern HWND foregroundWindow;             // GetForegroundWindow
 extern RECT screen;                       // clip box of the screen's device context
 extern bool registerClassFails;
@@ -65,6 +77,7 @@ struct Window {
     HWND parent = nullptr;
     WNDPROC procedure = nullptr;
     bool alive = true;
+    bool hung = false;  // its thread has stopped answering: sends to it never return
 };
 struct RegisteredClass {
     WNDCLASSA record;
@@ -104,6 +117,16 @@ struct Module {
 extern std::vector<Module> modules;
 HMODULE AddModule(const std::string& name, std::map<std::string, FARPROC> exports, bool loaded = false);
 Module* FindModuleRecord(HMODULE module);
+
+// "USER32.DLL" as Windows Vista and later have it, loaded, with the display-state
+// registration calls; each registration made is kept, live until it is undone.
+struct PowerNotification {
+    HWND window;
+    GUID setting;
+    bool live;
+};
+extern std::vector<PowerNotification> powerNotifications;
+HMODULE AddPowerSettingCalls();
 
 // Registry under HKEY_CURRENT_USER: key path -> value name -> stored bytes.
 extern std::map<std::string, std::map<std::string, std::vector<BYTE>>> registry;

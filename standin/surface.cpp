@@ -12,8 +12,6 @@ bool getDCFails;
 
 namespace {
 
-constexpr int RegionError = 0;        // ERROR
-constexpr int RegionSimple = 2;       // SIMPLEREGION
 constexpr int WhiteBrushObject = 0;   // WHITE_BRUSH
 constexpr int BlackPenObject = 7;     // BLACK_PEN
 constexpr uintptr_t FirstDeviceContext = 0x6000000;
@@ -196,8 +194,7 @@ int LiveDeviceContexts() { return static_cast<int>(deviceContexts.size()); }
 using namespace standin;
 
 HDC WINAPI GetDC(HWND window) {
-    Record("GetDC", {Value(window)});
-    if (getDCFails) return nullptr;
+    if (RecordFails("GetDC", {Value(window)}) || getDCFails) return nullptr;
     if (window != nullptr) {
         Window* record = FindWindowRecord(window);
         if (record == nullptr || !record->alive) return nullptr;
@@ -217,22 +214,22 @@ int WINAPI ReleaseDC(HWND window, HDC dc) {
 }
 
 int WINAPI GetClipBox(HDC dc, LPRECT rect) {
-    Record("GetClipBox", {Value(dc)});
+    if (RecordFails("GetClipBox", {Value(dc)})) return ERROR;
     DeviceContext* context = FindDeviceContext(dc);
-    if (context == nullptr) return RegionError;
+    if (context == nullptr) return ERROR;
     if (context->window == nullptr) {
         *rect = screen;
     } else {
         Surface* surface = WindowSurface(context->window);
-        if (surface == nullptr) return RegionError;
+        if (surface == nullptr) return ERROR;
         *rect = RECT{0, 0, surface->width, surface->height};
     }
-    return RegionSimple;
+    return rect->right > rect->left && rect->bottom > rect->top ? SIMPLEREGION : NULLREGION;
 }
 
 // The DC brush and pen came with Windows 2000: the older family has no such stock objects.
 HGDIOBJ WINAPI GetStockObject(int object) {
-    Record("GetStockObject", {object});
+    if (RecordFails("GetStockObject", {object})) return nullptr;
     if ((object == DC_BRUSH || object == DC_PEN) && platformId == VER_PLATFORM_WIN32_WINDOWS) return nullptr;
     for (const StockObject& stock : StockObjects)
         if (stock.index == object) return StockHandle(object);
@@ -240,7 +237,7 @@ HGDIOBJ WINAPI GetStockObject(int object) {
 }
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF colour) {
-    Record("CreateSolidBrush", {colour});
+    if (RecordFails("CreateSolidBrush", {colour})) return nullptr;
     uintptr_t handle = FirstObject + HandleStep * nextObject++;
     objects[handle] = GdiObject{Kind::Brush, Paint::Solid, colour & 0x00FFFFFF};
     return reinterpret_cast<HBRUSH>(handle);
@@ -248,15 +245,21 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF colour) {
 
 // Only the solid one-pixel pen, the one every line here is drawn with.
 HPEN WINAPI CreatePen(int style, int width, COLORREF colour) {
-    Record("CreatePen", {style, width, colour});
+    if (RecordFails("CreatePen", {style, width, colour})) return nullptr;
     if (style != PS_SOLID || width > 1) return nullptr;
     uintptr_t handle = FirstObject + HandleStep * nextObject++;
     objects[handle] = GdiObject{Kind::Pen, Paint::Solid, colour & 0x00FFFFFF};
     return reinterpret_cast<HPEN>(handle);
 }
 
+// The platform refuses only a context or an object that is not valid, so putting a stock
+// object back into a context that took another one never fails, even when failures are asked for.
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
-    Record("SelectObject", {Value(dc), Value(object)});
+    if (IsStock(object) && FindDeviceContext(dc) != nullptr) {
+        Record("SelectObject", {Value(dc), Value(object)});
+    } else if (RecordFails("SelectObject", {Value(dc), Value(object)})) {
+        return nullptr;
+    }
     DeviceContext* context = FindDeviceContext(dc);
     const GdiObject* record = FindObject(object);
     if (context == nullptr || record == nullptr) return nullptr;
@@ -282,7 +285,7 @@ BOOL WINAPI DeleteObject(HGDIOBJ object) {
 // Right and bottom exclusive; the pen outlines the border pixels and the brush
 // fills inside. A null pen draws one pixel less in width and height.
 BOOL WINAPI Rectangle(HDC dc, int left, int top, int right, int bottom) {
-    Record("Rectangle", {Value(dc), left, top, right, bottom});
+    if (RecordFails("Rectangle", {Value(dc), left, top, right, bottom})) return FALSE;
     DeviceContext* context = FindDeviceContext(dc);
     if (context == nullptr) return FALSE;
     Surface* surface = SurfaceOf(dc);
@@ -313,7 +316,7 @@ BOOL WINAPI Rectangle(HDC dc, int left, int top, int right, int bottom) {
 // keeps its value.
 BOOL WINAPI BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
                    DWORD operation) {
-    Record("BitBlt", {Value(dc), x, y, width, height, Value(source), sourceX, sourceY, operation});
+    if (RecordFails("BitBlt", {Value(dc), x, y, width, height, Value(source), sourceX, sourceY, operation})) return FALSE;
     if (FindDeviceContext(dc) == nullptr || FindDeviceContext(source) == nullptr || operation != SRCCOPY)
         return FALSE;
     Surface* to = SurfaceOf(dc);
@@ -341,7 +344,7 @@ BOOL WINAPI BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int 
 }
 
 int WINAPI SetBkMode(HDC dc, int mode) {
-    Record("SetBkMode", {Value(dc), mode});
+    if (RecordFails("SetBkMode", {Value(dc), mode})) return 0;
     DeviceContext* context = FindDeviceContext(dc);
     if (context == nullptr) return 0;
     int former = context->backgroundMode;
@@ -350,7 +353,7 @@ int WINAPI SetBkMode(HDC dc, int mode) {
 }
 
 COLORREF WINAPI SetTextColor(HDC dc, COLORREF colour) {
-    Record("SetTextColor", {Value(dc), colour});
+    if (RecordFails("SetTextColor", {Value(dc), colour})) return CLR_INVALID;
     DeviceContext* context = FindDeviceContext(dc);
     if (context == nullptr) return CLR_INVALID;
     COLORREF former = context->textColour;
@@ -380,7 +383,7 @@ COLORREF WINAPI SetDCPenColor(HDC dc, COLORREF colour) {
 // interior is every point inside the outline (even-odd; left edges in, right
 // edges out), filled with the brush; then the pen draws the closed outline.
 BOOL WINAPI Polygon(HDC dc, const POINT* points, int count) {
-    Record("Polygon", {Value(dc), count});
+    if (RecordFails("Polygon", {Value(dc), count})) return FALSE;
     DeviceContext* context = FindDeviceContext(dc);
     if (context == nullptr || points == nullptr || count < 2) return FALSE;
     Surface* surface = SurfaceOf(dc);

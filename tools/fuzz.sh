@@ -22,13 +22,13 @@ while [ $# -gt 0 ]; do
         *) targets+=("$1"); shift ;;
     esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(command_line settings_file effect)
+[ ${#targets[@]} -gt 0 ] || targets=(command_line settings_file effect failing_calls)
 
 build="$root/build/fuzz"
 CC=clang CXX=clang++ cmake -S tests/fuzz -B "$build" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
-declare -A max_len=([command_line]=256 [settings_file]=4096 [effect]=64)
+declare -A max_len=([command_line]=256 [settings_file]=4096 [effect]=64 [failing_calls]=264)
 mkdir -p "$build/artifacts"
 failed=0
 for target in "${targets[@]}"; do

@@ -19,7 +19,7 @@ cmake --preset native-sanitize >/dev/null
 cmake --build --preset native-sanitize
 ctest --preset native-sanitize
 
-step "fuzzing on the stand-in: command line, settings file, effect (20 s each)"
+step "fuzzing on the stand-in: command line, settings file, effect, failing calls (20 s each)"
 tools/fuzz.sh
 
 step "Windows builds (x64 and x86)"

@@ -21,6 +21,7 @@ typedef int INT;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef char CHAR;
+typedef unsigned char UCHAR;
 typedef wchar_t WCHAR;
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
@@ -41,6 +42,7 @@ typedef const wchar_t* LPCWSTR;
 typedef void* LPVOID;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
+typedef DWORD_PTR* PDWORD_PTR;
 
 #define DECLARE_STANDIN_HANDLE(name) \
     struct name##__ { int unused; };  \
@@ -59,6 +61,7 @@ typedef HINSTANCE HMODULE;
 typedef HICON HCURSOR;
 typedef HANDLE HGDIOBJ;
 typedef HANDLE HGLOBAL;
+typedef HANDLE HPOWERNOTIFY;
 
 #ifndef FALSE
 #define FALSE 0
@@ -70,6 +73,19 @@ typedef HANDLE HGLOBAL;
 typedef intptr_t(WINAPI* FARPROC)();
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+struct GUID {
+    DWORD Data1;
+    WORD Data2, Data3;
+    BYTE Data4[8];
+};
+typedef const GUID* LPCGUID;
+
+struct POWERBROADCAST_SETTING {
+    GUID PowerSetting;
+    DWORD DataLength;
+    UCHAR Data[1];
+};
 
 struct RECT { LONG left, top, right, bottom; };
 struct POINT { LONG x, y; };
@@ -193,6 +209,8 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define SC_PREVWINDOW 0xF050
 #define SC_SCREENSAVE 0xF140
 
+#define DEVICE_NOTIFY_WINDOW_HANDLE 0
+#define SMTO_ABORTIFHUNG 0x0002
 #define USER_TIMER_MINIMUM 0x0000000A
 
 #define PM_NOREMOVE 0x0000
@@ -239,6 +257,9 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define ALTERNATE 1
 #define WINDING 2
 #define CLR_INVALID 0xFFFFFFFF
+#define ERROR 0
+#define NULLREGION 1
+#define SIMPLEREGION 2
 
 // Controls
 #define IDOK 1
@@ -274,6 +295,7 @@ typedef LONG(WINAPI* LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS*);
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_MORE_DATA 234L
+#define ERROR_ACCESS_DENIED 5L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 
 #define EXCEPTION_EXECUTE_HANDLER 1
@@ -321,6 +343,8 @@ BOOL WINAPI SetForegroundWindow(HWND window);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
+                                   PDWORD_PTR result);
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int code);

@@ -10,6 +10,12 @@
 //   bit 7  password protection is on ("PASSWORD.CPL" accepts the password)
 // Windows that exist before the run: the preview parent (handle 65552) and, with bit 2, the
 // foreground window (handle 65556).
+//
+// Built as fuzz_failing_calls (FAILING_CALLS), the input starts with one more byte: bits 0-1 the
+// number of failing calls that follow as pairs of bytes (a call of FailingCalls, then the use that
+// fails, 0 for every use), bit 2 a layout change in the first frame, bit 3 the display off in the
+// second frame and on in the third. With a call failing, the exit code need only not claim success
+// for a window or dialog that was never made; nothing may crash, hang or be left behind.
 
 #include "dialog.h"
 #include "effect/settings_file.h"
@@ -149,6 +155,36 @@ Prediction Predict(const std::string& line, const World& world)
 
 // ---------------------------------------------------------------- the platform edge
 
+#ifdef FAILING_CALLS
+const char* const FailingCalls[] = {
+    "GetModuleHandleA", "GetModuleFileNameA", "LoadLibraryA", "GetProcAddress", "GetVersionExA",
+    "CompareStringA", "RegisterClassA", "CreateWindowExA", "DestroyWindow", "IsWindow", "GetParent",
+    "FindWindowA", "GetForegroundWindow", "SetForegroundWindow", "GetClientRect", "SendMessageA",
+    "SendMessageTimeoutA", "PostMessageA", "GetMessageA", "PeekMessageA", "RegisterWindowMessageA", "SetTimer",
+    "GetCursorPos", "SystemParametersInfoA", "RegOpenKeyA", "RegQueryValueExA", "GetDC", "GetClipBox",
+    "GetStockObject", "CreateSolidBrush", "CreatePen", "SelectObject", "Rectangle", "BitBlt", "SetBkMode",
+    "SetTextColor", "Polygon", "GetDlgItem", "SetWindowTextA", "SetDlgItemTextA", "SetScrollRange",
+    "SetScrollPos", "SetWindowPos", "GetWindow", "DialogBoxParamA", "DialogBoxParamW", "GetPrivateProfileIntA",
+    "GetPrivateProfileIntW", "WritePrivateProfileStringA", "WritePrivateProfileStringW",
+    "RegisterPowerSettingNotification",
+};
+constexpr size_t FailingCallCount = sizeof FailingCalls / sizeof FailingCalls[0];
+constexpr int FailingUses = 8;
+#endif
+
+bool layoutChange;
+bool displayRests;
+const POWERBROADCAST_SETTING DisplayOff = {
+    {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}}, 4, {0}};
+POWERBROADCAST_SETTING DisplayOn = DisplayOff;
+
+bool AnyCallFailed()
+{
+    for (const standin::Call& call : standin::calls)
+        if (call.name.size() > 7 && call.name.compare(call.name.size() - 7, 7, ":failed") == 0) return true;
+    return false;
+}
+
 SaverFolder settingsFolder;
 int idleCalls;
 bool pressOk;
@@ -161,6 +197,13 @@ void Idle()
     if (saver == nullptr || !saver->alive) return;
     standin::tickCount += 40;
     if (idleCalls <= FramesBeforeEnding) {
+        if (layoutChange && idleCalls == 1) {
+            standin::screen = RECT{-40, -10, 48, 32};
+            PostMessageA(SaverWindow, WM_DISPLAYCHANGE, 24, MAKELPARAM(88, 42));
+        }
+        if (displayRests && idleCalls >= 2)
+            PostMessageA(SaverWindow, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                         reinterpret_cast<LPARAM>(idleCalls == 2 ? &DisplayOff : &DisplayOn));
         PostMessageA(SaverWindow, WM_TIMER, 1, 0);
     } else if (PreviewMode) {
         DestroyWindow(saver->parent);
@@ -176,16 +219,47 @@ void AnswerDialog(HWND dialog)
 
 std::jmp_buf exitPoint;
 
+// What a run takes, it gives back.
+void CheckNothingLeft(const std::string& line, const std::vector<int>& references)
+{
+    if (standin::LiveGdiObjects() != 0) Fail("GDI objects left", line, 0, standin::LiveGdiObjects());
+    if (standin::LiveDeviceContexts() != 0) Fail("device contexts left", line, 0, standin::LiveDeviceContexts());
+    for (size_t i = 0; i < standin::modules.size(); ++i)
+        if (standin::modules[i].references != references[i])
+            Fail("a module left loaded", line, references[i], standin::modules[i].references);
+    const standin::Window* saver = standin::FindWindowRecord(SaverWindow);
+    for (const standin::PowerNotification& notification : standin::powerNotifications)
+        if (notification.live && (saver == nullptr || !saver->alive)) Fail("display still watched", line, 0, 1);
+    int noticeOn = 0, noticeOff = 0;
+    for (const standin::Call& call : standin::CallsNamed("SystemParametersInfoA"))
+        if (call.args[0] == SPI_SCREENSAVERRUNNING) (call.args[1] ? noticeOn : noticeOff)++;
+    if (noticeOn != noticeOff) Fail("saver-running notice left on", line, noticeOn, noticeOff);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    StartFreshProcess();
+    layoutChange = displayRests = false;
+#ifdef FAILING_CALLS
+    if (size < 1) return 0;
+    const size_t failing = data[0] & 3;
+    layoutChange = (data[0] & 4) != 0;
+    displayRests = (data[0] & 8) != 0;
+    if (size < 1 + 2 * failing) return 0;
+    for (size_t i = 0; i < failing; ++i)
+        standin::failures.push_back(
+            {FailingCalls[data[1 + 2 * i] % FailingCallCount], data[2 + 2 * i] % FailingUses});
+    data += 1 + 2 * failing;
+    size -= 1 + 2 * failing;
+#endif
+    DisplayOn.Data[0] = 1;
     if (size < 1) return 0;
     const uint8_t flags = data[0];
     std::string line(reinterpret_cast<const char*>(data + 1), size - 1);
     line = line.c_str();  // a command line ends at its first NUL
 
-    StartFreshProcess();
     idleCalls = 0;
     const bool older = (flags & 1) && !(flags & 2);
     // The stand-in's wide calls fail as stubs on platform 1; a system whose version cannot be
@@ -208,6 +282,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     standin::idle = Idle;
     standin::dialogScript = AnswerDialog;
     standin::commandLine = line;
+    standin::AddPowerSettingCalls();
+    std::vector<int> references;
+    for (const standin::Module& module : standin::modules) references.push_back(module.references);
 
     const World world{older, HandleValue(parent), HandleValue(foreground)};
     const Prediction prediction = Predict(line, world);
@@ -228,8 +305,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case Mode::Refused: expected = RefusedTail; break;
     }
     const int got = static_cast<int>(standin::exitCode);
-    if (got != expected) Fail("exit code differs from the model", line, expected, got);
     if (standin::CountCalls("ExitProcess") != 1) Fail("ExitProcess calls", line, 1, standin::CountCalls("ExitProcess"));
+    const bool saverRun = prediction.mode == Mode::FullScreen || prediction.mode == Mode::Preview;
+    if (AnyCallFailed()) {
+        if (saverRun && SaverWindow == nullptr && got == 0) Fail("success without a saver window", line, -1, got);
+        if (prediction.mode == Mode::Settings && standin::dialogs.empty() && got == Confirmed) Fail("OK without a dialog", line, -1, got);
+        CheckNothingLeft(line, references);
+        return 0;
+    }
+    if (got != expected) Fail("exit code differs from the model", line, expected, got);
 
     const int dialogs = static_cast<int>(standin::dialogs.size());
     if (prediction.mode == Mode::Settings) {
@@ -245,7 +329,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     const int made = standin::CountCalls("CreateWindowExA");
-    const bool saverRun = prediction.mode == Mode::FullScreen || prediction.mode == Mode::Preview;
     if (made != (saverRun ? 1 : 0)) Fail("saver windows made", line, saverRun ? 1 : 0, made);
     if (prediction.mode == Mode::Preview) {
         standin::Call create = standin::CallsNamed("CreateWindowExA")[0];
@@ -263,14 +346,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Fail("a password change outside its mode", line, 0, 1);
     }
 
-    // What a run takes, it gives back.
-    if (standin::LiveGdiObjects() != 0) Fail("GDI objects left", line, 0, standin::LiveGdiObjects());
-    if (standin::LiveDeviceContexts() != 0) Fail("device contexts left", line, 0, standin::LiveDeviceContexts());
-    for (const standin::Module& loaded : standin::modules)
-        if (loaded.references != 0) Fail("a module left loaded", line, 0, loaded.references);
-    int noticeOn = 0, noticeOff = 0;
-    for (const standin::Call& call : standin::CallsNamed("SystemParametersInfoA"))
-        if (call.args[0] == SPI_SCREENSAVERRUNNING) (call.args[1] ? noticeOn : noticeOff)++;
-    if (noticeOn != noticeOff) Fail("saver-running notice left on", line, noticeOn, noticeOff);
+    CheckNothingLeft(line, references);
     return 0;
 }

@@ -1,12 +1,15 @@
 #include "host/saver_window.h"
 
+#include "host/display_state.h"
 #include "host/entry.h"
 #include "host/input_policy.h"
 #include "standin.h"
+#include "surface.h"
 #include "tests/support/fresh_process.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +19,18 @@ namespace {
 const HINSTANCE TestInstance = reinterpret_cast<HINSTANCE>(0x400000);
 const LPARAM TestLParam = 0x00640032;
 const WPARAM AltKey = 0x12;
+const GUID ConsoleDisplayState = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
+const GUID MonitorPowerOn = {0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
+const GUID OtherSetting = {0x245D8541, 0x3943, 0x4422, {0xB0, 0x25, 0x13, 0xA7, 0x84, 0xF6, 0x79, 0xB7}};
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// A power-setting change as the system hands it over: the setting, its length and a DWORD.
+struct SettingChange {
+    GUID setting;
+    DWORD length;
+    DWORD value;
+};
 
 void ResetHost()
 {
@@ -74,8 +89,8 @@ TEST_F(RunSaverTest, CreatesTheWindowWithTheParametersOfEachMode)
         const char* title;
     };
     const Case cases[] = {
-        {"full screen covers the screen's clip box", false, {-1280, 0, 1024, 768}, 0, 0, 8, 0x96000000, -1280, 0,
-         2304, 768, "Screen Saver"},
+        {"full screen covers the screen's clip box", false, {-1280, -200, 1024, 768}, 0, 0, 8, 0x96000000, -1280, -200,
+         2304, 968, "Screen Saver"},
         {"full screen with an offset box", false, {10, 20, 810, 620}, 0, 0, 8, 0x96000000, 10, 20, 800, 600,
          "Screen Saver"},
         {"preview fills the parent's client area", true, {0, 0, 1024, 768}, 152, 112, 0, 0x52000000, 0, 0, 152, 112,
@@ -283,6 +298,42 @@ HIMC WINAPI RecordAssociateContext(HWND window, HIMC context)
 {
     associateCalls.push_back({window, context});
     return contextInUse;
+}
+
+TEST_F(RunSaverTest, FullScreenWatchesTheDisplayWhereTheSystemCanAndStopsWhenItsWindowGoes)
+{
+    struct Case {
+        const char* system;
+        bool older, preview, offered;
+        DWORD major, minor;
+        const GUID* watched;  // null: nothing registered
+    };
+    const Case cases[] = {
+        {"Windows 8 and later", false, false, true, 6, 2, &ConsoleDisplayState},
+        {"Windows Vista and 7", false, false, true, 6, 1, &MonitorPowerOn},
+        {"a preview", false, true, true, 10, 0, nullptr},
+        {"NT without the call (2000, XP)", false, false, false, 5, 1, nullptr},
+        {"the older family, even where the call exists", true, false, true, 4, 10, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.system);
+        ResetHost();
+        UseFamily(c.older);
+        standin::majorVersion = c.major;
+        standin::minorVersion = c.minor;
+        if (c.offered) standin::AddPowerSettingCalls();
+        HWND parent = c.preview ? standin::AddWindow(152, 112, "Desk") : nullptr;
+        EndRunsWhenIdle();
+
+        EXPECT_EQ(RunSaver(parent), 0);
+
+        ASSERT_EQ(standin::powerNotifications.size(), c.watched ? 1u : 0u);
+        if (c.watched == nullptr) continue;
+        EXPECT_EQ(standin::powerNotifications[0].window, SaverWindow);
+        EXPECT_TRUE(SameGuid(standin::powerNotifications[0].setting, *c.watched));
+        EXPECT_FALSE(standin::powerNotifications[0].live);
+        EXPECT_EQ(DisplayNotification, nullptr);
+    }
 }
 
 TEST_F(RunSaverTest, InputMethodIsDetachedAtCreationAndHandedBackAtDestruction)
@@ -523,28 +574,118 @@ TEST_F(SaverWindowProcTest, FullScreenCoversANewScreenLayoutAndTheEffectFollowsI
     }
 }
 
+// Off stops the frames and their timer, and the sparkles stay; on and dimmed go on at once
+// at the settings' wait; anything else changes nothing. None of it ends the saver.
+TEST_F(SaverWindowProcTest, FramesRestWhileTheDisplayIsOffAndGoOnWhenItIsBack)
+{
+    struct Step {
+        const char* change;
+        SettingChange setting;
+        bool drawing;
+    };
+    const Step steps[] = {
+        {"console display off", {ConsoleDisplayState, 4, 0}, false},
+        {"console display dimmed", {ConsoleDisplayState, 4, 2}, true},
+        {"console display off again", {ConsoleDisplayState, 4, 0}, false},
+        {"another setting, 1", {OtherSetting, 4, 1}, false},
+        {"console display on, two bytes long", {ConsoleDisplayState, 2, 1}, false},
+        {"monitor power on", {MonitorPowerOn, 4, 1}, true},
+        {"console display on while on", {ConsoleDisplayState, 4, 1}, true},
+        {"monitor power off", {MonitorPowerOn, 4, 0}, false},
+        {"console display on", {ConsoleDisplayState, 4, 1}, true},
+    };
+    standin::AddPowerSettingCalls();
+    MakeSaverWindow(false);
+    WatchDisplay(window);
+    bool drawing = true;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.change);
+        standin::calls.clear();
+        Sparkle before = EffectState.sparkles[0];
+        LPARAM setting = reinterpret_cast<LPARAM>(&step.setting);
+
+        SaverWindowProc(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, setting);
+        // Coming back draws one frame at once.
+        EXPECT_EQ(standin::CountCalls("Rectangle"), step.drawing && !drawing ? 1 : 0);
+        SaverWindowProc(window, WM_TIMER, 1, 0);
+
+        EXPECT_TRUE(DefaultSaw(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, setting));
+        EXPECT_TRUE(standin::posted.empty());
+        EXPECT_EQ(standin::timers.size(), step.drawing ? 1u : 0u);
+        if (!standin::timers.empty()) EXPECT_EQ(standin::timers[0].elapse, 40u);
+        EXPECT_EQ(standin::CountCalls("Rectangle") > 0, step.drawing);
+        if (!step.drawing) EXPECT_EQ(std::memcmp(&before, &EffectState.sparkles[0], sizeof before), 0);
+        drawing = step.drawing;
+    }
+    DestroyWindow(window);
+    EXPECT_FALSE(standin::powerNotifications[0].live);
+}
+
+// Shrunk to nothing, the window would show the desktop until the next input.
+TEST_F(SaverWindowProcTest, ALayoutThatCannotBeMeasuredKeepsTheWindowAndTheEffect)
+{
+    struct Case {
+        const char* failure;
+        const char* failingCall;
+        RECT screen;
+    };
+    const Case cases[] = {
+        {"no screen device context", "GetDC", {0, 0, 1920, 1080}},
+        {"no clip box", "GetClipBox", {0, 0, 1920, 1080}},
+        {"an empty box", nullptr, {-1280, 0, -1280, 1080}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failure);
+        ResetHost();
+        MakeSaverWindow(false);
+        standin::screen = c.screen;
+        if (c.failingCall) standin::failures = {{c.failingCall, 0}};
+
+        SaverWindowProc(window, WM_DISPLAYCHANGE, 24, MAKELPARAM(1920, 1080));
+        SaverWindowProc(window, WM_TIMER, 1, 0);
+
+        const standin::Window* record = standin::FindWindowRecord(window);
+        EXPECT_EQ(standin::CountCalls("SetWindowPos"), 0);
+        EXPECT_EQ(std::vector<int>({record->x, record->y, record->width, record->height}),
+                  std::vector<int>({0, 0, 200, 150}));
+        EXPECT_EQ(EffectState.width, 200);
+        EXPECT_EQ(EffectState.height, 150);
+        EXPECT_EQ(standin::LiveDeviceContexts(), 0);
+    }
+}
+
 TEST_F(SaverWindowProcTest, PreviewForwardsHelpToItsParentAsTheTarget)
 {
     struct Case {
         const char* parentState;
-        bool withParent, parentAlive;
+        bool withParent, parentAlive, hung;
     };
-    const Case cases[] = {{"live parent", true, true}, {"destroyed parent", true, false}, {"no parent", false, false}};
+    const Case cases[] = {{"live parent", true, true, false},
+                          {"parent that stopped answering", true, true, true},
+                          {"destroyed parent", true, false, false},
+                          {"no parent", false, false, false}};
     for (UINT message : {static_cast<UINT>(WM_HELP), static_cast<UINT>(WM_CONTEXTMENU)}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.parentState) + (message == WM_HELP ? ", help" : ", context menu"));
             ResetHost();
             MakeSaverWindow(true, c.withParent);
             if (c.withParent && !c.parentAlive) standin::FindWindowRecord(parent)->alive = false;
+            if (c.hung) standin::FindWindowRecord(parent)->hung = true;
 
             EXPECT_EQ(SaverWindowProc(window, message, 0x1234, TestLParam), 1);
 
             EXPECT_FALSE(DefaultSaw(message, 0x1234, TestLParam));
             if (c.parentAlive && message == WM_HELP) {
-                // Help is sent, since its HELPINFO pointer cannot be posted across processes.
-                auto sent = standin::CallsNamed("SendMessageA");
+                // Help is sent, since its HELPINFO pointer cannot be posted across processes, and
+                // a host that hangs holds the preview up for half a second at most.
+                auto sent = standin::CallsNamed("SendMessageTimeoutA");
                 ASSERT_EQ(sent.size(), 1u);
-                EXPECT_EQ(sent[0].args, (std::vector<int64_t>{HandleValue(parent), WM_HELP, HandleValue(parent), TestLParam}));
+                EXPECT_EQ(std::vector<int64_t>(sent[0].args.begin(), sent[0].args.begin() + 5),
+                          (std::vector<int64_t>{HandleValue(parent), WM_HELP, HandleValue(parent), TestLParam,
+                                                SMTO_ABORTIFHUNG}));
+                EXPECT_LE(sent[0].args[5], 500);
+                EXPECT_EQ(standin::CountCalls("SendMessageA"), c.hung ? 0 : 1);
+                EXPECT_EQ(standin::tickCount, 0u);
                 EXPECT_TRUE(standin::posted.empty());
             } else if (c.parentAlive) {
                 ASSERT_EQ(standin::posted.size(), 1u);
@@ -554,7 +695,7 @@ TEST_F(SaverWindowProcTest, PreviewForwardsHelpToItsParentAsTheTarget)
                 EXPECT_EQ(standin::posted[0].lParam, TestLParam);
             } else {
                 EXPECT_EQ(standin::CountCalls("PostMessageA"), 0);
-                EXPECT_EQ(standin::CountCalls("SendMessageA"), 0);
+                EXPECT_EQ(standin::CountCalls("SendMessageTimeoutA"), 0);
             }
         }
     }

@@ -6,6 +6,7 @@
 
 #include "effect/animation.h"
 #include "effect/settings_file.h"
+#include "host/display_state.h"
 #include "host/entry.h"
 #include "host/input_policy.h"
 #include "host/saver_window.h"
@@ -33,6 +34,7 @@ inline void StartFreshProcess()
     ImeModule = nullptr;
     AssociateContext = nullptr;
     PreviousInputContext = nullptr;
+    DisplayNotification = nullptr;
     CloseAllowed = 0;
     InVerification = false;
     PasswordModule = nullptr;

@@ -346,12 +346,13 @@ class Display:
 # ---------------------------------------------------------------- Wine prefixes
 
 class Prefix:
-    """A Wine prefix of its own on a display, made with wineboot; 32-bit when arch is "win32"."""
+    """A Wine prefix of its own on a display, made with wineboot; 32-bit when arch is "win32"; extra_env for all."""
 
-    def __init__(self, path, display, arch=None, timeout=300):
+    def __init__(self, path, display, arch=None, timeout=300, **extra_env):
         self.path = path
         self.display = display
         self.arch = arch
+        self.extra_env = extra_env
         self.lang = None
         self.harnesses = {}
         began = time.time()
@@ -368,7 +369,7 @@ class Prefix:
             env["WINEARCH"] = self.arch
         if self.lang:
             env["LANG"] = env["LC_ALL"] = self.lang
-        env.update(extra)
+        env.update(self.extra_env, **extra)
         return env
 
     def run(self, argv, timeout=60, check_status=True, **extra_env):

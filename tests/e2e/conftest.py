@@ -14,6 +14,8 @@ Made once per run (session):
   prefix32   bench.Prefix with WINEARCH=win32, made the first time a test asks for it.
   resizable  (display, prefix) of a second desktop whose screen size can change (Xorg's dummy driver),
              made the first time a test asks for it; skips where Xorg cannot start.
+  monitors   (display, prefix, unbuilt) of a desktop of two monitors, one at negative coordinates, without a
+             window manager, made the first time a test asks for it; unbuilt: {build: why its Xinerama is missing}.
   build      Build, parametrized "x64" and "x86" (build/windows-x64, build/windows-x86), so a case
              written once runs for both: test_x[x64], test_x[x86]. .name, .dir, .file(name) -> path.
              The x86 cases skip where Wine has no 32-bit side.
@@ -83,8 +85,8 @@ def display(_workspace):
     screen.close()
 
 
-def _prefix(workspace, display, name, arch=None):
-    made = bench.Prefix(os.path.join(str(workspace), name), display, arch)
+def _prefix(workspace, display, name, arch=None, **extra_env):
+    made = bench.Prefix(os.path.join(str(workspace), name), display, arch, **extra_env)
     print("\nprefix %s made in %.1f s" % (name, made.made_in))
     return made
 
@@ -113,6 +115,28 @@ def resizable(_workspace):
         pytest.skip("no display whose size can change (Xorg with the dummy driver): %s" % error)
     made = _prefix(_workspace, screen, "prefix-resizable")
     yield screen, made
+    made.stop()
+    screen.close()
+
+
+@pytest.fixture(scope="session")
+def monitors(_workspace):
+    folder, unbuilt = os.path.join(str(_workspace), "monitors"), {}
+    for build, flag in (("x64", "-m64"), ("x86", "-m32")):  # the loader skips a library of the other class
+        os.makedirs(os.path.join(folder, build))
+        made = subprocess.run(["gcc", flag, "-shared", "-fPIC", "-nostdlib", "-o", build + "/libXinerama.so.1",
+                               os.path.join(HERE, "monitors", "xinerama.c")], cwd=folder, capture_output=True)
+        if made.returncode:
+            unbuilt[build] = "no %s libXinerama.so.1 of ours: %s" % (build, made.stderr.decode(errors="replace"))
+    # No window manager: one would stretch the full-screen window over the whole X screen.
+    screen = bench.Display(folder, 1824, 968, window_manager=False)
+    # As X has them, the primary first; the other, left of it and higher, is at negative Windows coordinates.
+    made = _prefix(_workspace, screen, "prefix-monitors", KELVO_MONITORS="1024x768+800+200 800x600+0+0",
+                   LD_LIBRARY_PATH=":".join(os.path.join(folder, build) for build in BUILDS))
+    # Wine's X driver asks Xinerama for the monitors only with XRandR off.
+    made.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseXRandR", "/d", "N", "/f"])
+    made.run(["wineserver", "-w"])
+    yield screen, made, unbuilt
     made.stop()
     screen.close()
 

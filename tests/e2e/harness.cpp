@@ -36,6 +36,8 @@
 //   shortcut LINK                the target and arguments of a shell link (LINK in UTF-8)
 //   screen                       the primary screen's size as this process sees it now, and the
 //                                screen DC's clip box
+//   screen monitors              each monitor's rect (left,top,right,bottom), then the virtual screen's
+//                                origin and size
 //   cursor                       the foreground thread's cursor: its handle, whether it shows, the tick,
 //                                the top-level window under it, the last input's tick
 //   acp | quit                   the code pages; the end
@@ -434,6 +436,12 @@ void ReportChild(HWND parent, HWND child)
          static_cast<long>(GetDlgCtrlID(child)), rect.left, rect.top, rect.right, rect.bottom, fills ? 1 : 0);
 }
 
+BOOL CALLBACK ReportMonitor(HMONITOR, HDC, LPRECT rect, LPARAM)
+{
+    Line("monitor %ld,%ld,%ld,%ld", rect->left, rect->top, rect->right, rect->bottom);
+    return TRUE;
+}
+
 // Read back through IShellLinkW, as the shell reads the link it starts.
 void Shortcut(const std::string& link)
 {
@@ -616,6 +624,10 @@ bool Execute(const std::vector<std::string>& words)
              events.contextMenuLParam);
     } else if (command == "shortcut" && n >= 2) {
         Shortcut(words[1]);
+    } else if (command == "screen" && n >= 2 && words[1] == "monitors") {
+        EnumDisplayMonitors(nullptr, nullptr, ReportMonitor, 0);
+        Line("virtual %d,%d,%d,%d", GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+             GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     } else if (command == "screen") {
         // box: the screen DC's clip box, which Wine updates only once it has resized its desktop window.
         RECT box{};

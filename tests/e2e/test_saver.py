@@ -208,6 +208,36 @@ def test_full_screen_covers_a_screen_that_grows_while_it_runs(resizable, build, 
         harness.reset()
 
 
+def test_full_screen_spans_monitors_left_of_and_above_the_primary(monitors, build, tmp_path, artifacts):
+    screen, prefix, unbuilt = monitors
+    if build.name in unbuilt:
+        pytest.skip(unbuilt[build.name])
+    harness = prefix.harness(build.file("kelvo-harness.exe"))
+    try:
+        assert sorted(harness.command("screen", "monitors")) == [
+            "monitor -800,-200,0,400", "monitor 0,0,1024,768", "virtual -800,-200,1824,968"]
+        window = start_full_screen(harness, screen, bench.saver_copy(str(tmp_path), build.dir))
+        assert window["rect"] == "-800,-200,1024,768", "covers %s, not both monitors" % window["rect"]
+
+        def coloured():  # the X screen's areas of the left monitor and of the primary
+            picture = screen.screenshot(os.path.join(artifacts, "monitors.png"))
+            seen = [colour_census(picture.region(*area))["saturated"]
+                    for area in ((0, 0, 800, 600), (800, 200, 1824, 968))]
+            return seen if min(seen) >= 200 else Not("saturated pixels: left %d, primary %d" % tuple(seen))
+        wait_until("colour on both monitors", coloured, 20)
+        before = screen.pointer(harness)["wine_input"]
+        screen.move(START[0] + 3, START[1])  # START is on the left monitor
+        wait_until("the move taken as input", lambda: screen.pointer(harness)["wine_input"] != before, 3)
+        assert not harness.wait_gone(window["hwnd"], 700)[0], "a move of 3 pixels ended the saver"
+        screen.move(START[0] + 8, START[1])
+        # Without a window manager Wine takes two seconds to destroy the window it has hidden.
+        assert harness.wait_gone(window["hwnd"], 3000)[0], "a move of 8 pixels left the saver running"
+        ended = harness.wait("saver", 5000)
+        assert ended is not None and ended["code"] == 0, ended
+    finally:
+        harness.reset()
+
+
 def test_second_start_brings_first_forward(display, harness, folder):
     exe = folder()
     window = start_full_screen(harness, display, exe)

@@ -14,6 +14,7 @@ namespace standin {
 
 std::vector<Call> calls;
 std::vector<Failure> failures;
+int failedCalls;
 std::map<std::string, int> uses;
 std::vector<PowerNotification> powerNotifications;
 DWORD majorVersion, minorVersion;
@@ -136,6 +137,7 @@ bool RecordFails(const std::string& name, std::vector<int64_t> args, const std::
     for (const Failure& failure : failures) {
         if (failure.name == name && (failure.use == 0 || failure.use == use)) {
             Record(name + ":failed");
+            ++failedCalls;
             return true;
         }
     }
@@ -162,6 +164,7 @@ void OnReset(std::function<void()> reset) { Resets().push_back(std::move(reset))
 void Reset() {
     calls.clear();
     failures.clear();
+    failedCalls = 0;
     uses.clear();
     powerNotifications.clear();
     majorVersion = 10;

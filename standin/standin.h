@@ -34,6 +34,7 @@ struct Failure {
     int use;
 };
 extern std::vector<Failure> failures;
+extern int failedCalls;  // calls that failed as asked, since the last Reset
 // Records a call that can fail, and "<name>:failed" when it is to fail this time.
 bool RecordFails(const std::string& name, std::vector<int64_t> args = {}, const std::string& text = "");
 

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,7 @@ const GUID OtherSetting = {0x245D8541, 0x3943, 0x4422, {0xB0, 0x25, 0x13, 0xA7, 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // A power-setting change as the system hands it over: the setting, its length and a DWORD.
-struct SettingChange {
-    GUID setting;
-    DWORD length;
-    DWORD value;
-};
+struct SettingChange { GUID setting; DWORD length, value; };
 
 void ResetHost()
 {
@@ -319,8 +316,7 @@ TEST_F(RunSaverTest, FullScreenWatchesTheDisplayWhereTheSystemCanAndStopsWhenIts
         SCOPED_TRACE(c.system);
         ResetHost();
         UseFamily(c.older);
-        standin::majorVersion = c.major;
-        standin::minorVersion = c.minor;
+        std::tie(standin::majorVersion, standin::minorVersion) = std::tie(c.major, c.minor);
         if (c.offered) standin::AddPowerSettingCalls();
         HWND parent = c.preview ? standin::AddWindow(152, 112, "Desk") : nullptr;
         EndRunsWhenIdle();
@@ -578,11 +574,7 @@ TEST_F(SaverWindowProcTest, FullScreenCoversANewScreenLayoutAndTheEffectFollowsI
 // at the settings' wait; anything else changes nothing. None of it ends the saver.
 TEST_F(SaverWindowProcTest, FramesRestWhileTheDisplayIsOffAndGoOnWhenItIsBack)
 {
-    struct Step {
-        const char* change;
-        SettingChange setting;
-        bool drawing;
-    };
+    struct Step { const char* change; SettingChange setting; bool drawing; };
     const Step steps[] = {
         {"console display off", {ConsoleDisplayState, 4, 0}, false},
         {"console display dimmed", {ConsoleDisplayState, 4, 2}, true},
@@ -624,11 +616,7 @@ TEST_F(SaverWindowProcTest, FramesRestWhileTheDisplayIsOffAndGoOnWhenItIsBack)
 // Shrunk to nothing, the window would show the desktop until the next input.
 TEST_F(SaverWindowProcTest, ALayoutThatCannotBeMeasuredKeepsTheWindowAndTheEffect)
 {
-    struct Case {
-        const char* failure;
-        const char* failingCall;
-        RECT screen;
-    };
+    struct Case { const char* failure; const char* failingCall; RECT screen; };
     const Case cases[] = {
         {"no screen device context", "GetDC", {0, 0, 1920, 1080}},
         {"no clip box", "GetClipBox", {0, 0, 1920, 1080}},

@@ -28,14 +28,11 @@ DWORD platformId;
 DWORD lastError;
 HWND foregroundWindow;
 RECT screen;
-bool registerClassFails;
-bool createWindowFails;
 std::vector<Window> windows;
 std::vector<RegisteredClass> classes;
 std::vector<MSG> posted;
 bool sendingWide;
 std::function<void()> idle;
-int getMessageFailures;
 std::vector<Timer> timers;
 // A thread timer's tick is handed out once each time the queue runs dry, so a loop
 // that waits on it still ends when nothing else happens.
@@ -179,14 +176,11 @@ void Reset() {
     lastError = 0;
     foregroundWindow = nullptr;
     screen = RECT{0, 0, 1024, 768};
-    registerClassFails = false;
-    createWindowFails = false;
     windows.clear();
     classes.clear();
     posted.clear();
     sendingWide = false;
     idle = nullptr;
-    getMessageFailures = 0;
     timers.clear();
     threadTickGiven = false;
     modules.clear();
@@ -433,7 +427,6 @@ int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass) {
     if (RecordFails("RegisterClassA", {windowClass->style}, Text(windowClass->lpszClassName))) return 0;
-    if (registerClassFails) return 0;
     for (const RegisteredClass& existing : classes)
         if (SameText(existing.name, Text(windowClass->lpszClassName))) return 0;
     classes.push_back(RegisteredClass{*windowClass, Text(windowClass->lpszClassName)});
@@ -446,7 +439,6 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     if (RecordFails("CreateWindowExA",
            {exStyle, style, x, y, width, height, Value(parent), Value(menu), Value(instance), Value(parameter)},
            Text(className) + "|" + Text(title))) return nullptr;
-    if (createWindowFails) return nullptr;
     const RegisteredClass* found = nullptr;
     for (const RegisteredClass& registered : classes)
         if (SameText(registered.name, Text(className))) found = &registered;
@@ -578,10 +570,6 @@ void WINAPI PostQuitMessage(int code) {
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT first, UINT last) {
     if (RecordFails("GetMessageA", {Value(window), first, last})) return -1;
-    if (getMessageFailures > 0) {
-        --getMessageFailures;
-        return -1;
-    }
     if (posted.empty() && idle) idle();
     if (posted.empty() && !threadTickGiven) {
         for (const Timer& timer : timers)

@@ -63,8 +63,6 @@ extern DWORD platformId;                  // GetVersionExA, VER_PLATFORM_WIN32_N
 extern DWORD majorVersion, minorVersion;  // GetVersionExA on the newer family, 10.0 by default
 extern HWND foregroundWindow;             // GetForegroundWindow
 extern RECT screen;                       // clip box of the screen's device context
-extern bool registerClassFails;
-extern bool createWindowFails;
 
 // Windows. Handles are small numbers; a window made by the test has no procedure
 // and gets DefWindowProcA.
@@ -98,8 +96,6 @@ extern bool sendingWide;
 // empty, GetMessageA records "GetMessageA:empty" and returns WM_QUIT with wParam -2
 // so that a test loop cannot hang.
 extern std::function<void()> idle;
-// GetMessageA fails (answers -1) this many times before it looks at the queue.
-extern int getMessageFailures;
 struct Timer {
     HWND window;
     UINT_PTR id;

@@ -8,7 +8,6 @@
 
 namespace standin {
 
-bool getDCFails;
 
 namespace {
 
@@ -61,7 +60,6 @@ uintptr_t nextObject;
 std::vector<COLORREF> copyBuffer;
 
 void ResetSurfaces() {
-    getDCFails = false;
     surfaces.clear();
     deviceContexts.clear();
     objects.clear();
@@ -194,7 +192,7 @@ int LiveDeviceContexts() { return static_cast<int>(deviceContexts.size()); }
 using namespace standin;
 
 HDC WINAPI GetDC(HWND window) {
-    if (RecordFails("GetDC", {Value(window)}) || getDCFails) return nullptr;
+    if (RecordFails("GetDC", {Value(window)})) return nullptr;
     if (window != nullptr) {
         Window* record = FindWindowRecord(window);
         if (record == nullptr || !record->alive) return nullptr;

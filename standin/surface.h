@@ -29,7 +29,4 @@ void SetPixelColour(HWND window, int x, int y, COLORREF colour);
 int LiveGdiObjects();
 int LiveDeviceContexts();
 
-// When set, GetDC fails (returns null).
-extern bool getDCFails;
-
 }  // namespace standin

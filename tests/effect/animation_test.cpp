@@ -394,7 +394,7 @@ TEST_F(Effect, ATickWithoutADeviceContextStillMovesTheSparkles) {
 
     HWND blind = Create(96, 64, 5, "colmode=2");
     standin::FillWindow(blind, RGB(1, 2, 3));
-    standin::getDCFails = true;
+    standin::failures = {{"GetDC", 0}};
     standin::calls.clear();
     for (int frame = 0; frame < 3; ++frame) Tick(blind);
     EXPECT_EQ(RandomState, drawnState);

@@ -159,7 +159,8 @@ void Idle()
     standin::tickCount += 40;
     if (framesDrawn < input.frames) {
         ++framesDrawn;
-        standin::getDCFails = input.flakyDeviceContext && framesDrawn % 3 == 0;
+        standin::failures.clear();
+        if (input.flakyDeviceContext && framesDrawn % 3 == 0) standin::failures.push_back({"GetDC", 0});
         PostMessageA(SaverWindow, WM_TIMER, 1, 0);
     } else if (PreviewMode) {
         DestroyWindow(saver->parent);

@@ -236,8 +236,8 @@ TEST_F(RunSaverTest, RunWithoutAWindowReportsFailureAndStillReleasesThePasswordM
         SCOPED_TRACE(c.failure);
         ResetHost();
         EnablePasswordModule();
-        standin::registerClassFails = c.registerFails;
-        standin::createWindowFails = c.createFails;
+        if (c.registerFails) standin::failures.push_back({"RegisterClassA", 0});
+        if (c.createFails) standin::failures.push_back({"CreateWindowExA", 0});
 
         EXPECT_EQ(RunSaver(nullptr), SaverWindowFailed);
         EXPECT_EQ(standin::CountCalls("CreateWindowExA"), c.createFails ? 1 : 0);
@@ -249,7 +249,7 @@ TEST_F(RunSaverTest, RunWithoutAWindowReportsFailureAndStillReleasesThePasswordM
 
 TEST_F(RunSaverTest, FailingMessageQueueEndsTheLoopAsAFailure)
 {
-    standin::getMessageFailures = 1;
+    standin::failures = {{"GetMessageA", 1}};
     EndRunsWhenIdle();
     EXPECT_EQ(RunSaver(nullptr), SaverWindowFailed);
     EXPECT_EQ(standin::CountCalls("GetMessageA"), 1);
@@ -604,9 +604,13 @@ TEST_F(SaverWindowProcTest, FramesRestWhileTheDisplayIsOffAndGoOnWhenItIsBack)
         EXPECT_TRUE(DefaultSaw(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, setting));
         EXPECT_TRUE(standin::posted.empty());
         EXPECT_EQ(standin::timers.size(), step.drawing ? 1u : 0u);
-        if (!standin::timers.empty()) EXPECT_EQ(standin::timers[0].elapse, 40u);
+        if (!standin::timers.empty()) {
+            EXPECT_EQ(standin::timers[0].elapse, 40u);
+        }
         EXPECT_EQ(standin::CountCalls("Rectangle") > 0, step.drawing);
-        if (!step.drawing) EXPECT_EQ(std::memcmp(&before, &EffectState.sparkles[0], sizeof before), 0);
+        if (!step.drawing) {
+            EXPECT_EQ(std::memcmp(&before, &EffectState.sparkles[0], sizeof before), 0);
+        }
         drawing = step.drawing;
     }
     DestroyWindow(window);

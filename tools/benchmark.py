@@ -38,7 +38,6 @@ SIZES = ((1024, 768), (1920, 1080))
 KOMAKASA = (1, 8, 64)
 DEFAULT_KOMAKASA = 8
 WAIT = 40
-TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def build_dir(build):
@@ -94,40 +93,6 @@ class Screen:
         if self.display is not None:
             self.display.close()
         shutil.rmtree(self.temp, ignore_errors=True)
-
-
-def cpu_seconds(pid):
-    """User plus system time of a process, all its threads, in seconds: from the scheduler's
-    nanosecond counts where the kernel keeps them, else from /proc/PID/stat's clock ticks."""
-    try:
-        total = 0
-        for task in os.listdir("/proc/%d/task" % pid):
-            try:
-                with open("/proc/%d/task/%s/schedstat" % (pid, task)) as handle:
-                    total += int(handle.read().split()[0])
-            except FileNotFoundError:
-                pass  # a thread that has just ended
-        return total / 1e9
-    except OSError:
-        with open("/proc/%d/stat" % pid) as handle:
-            fields = handle.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / TICKS
-
-
-def process_started_as(windows_path):
-    """The Linux process id of the Wine process whose program is the given Windows path."""
-    wanted = windows_path.lower()
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as handle:
-                program = handle.read().split(b"\0")[0].decode("utf-8", errors="replace")
-        except OSError:
-            continue
-        if program.lower() == wanted:
-            return int(entry)
-    return None
 
 
 class Driver:
@@ -196,15 +161,15 @@ def cpu_run_once(screen, build, exe, tail, seconds):
         ready = driver.line()
         if not ready.startswith("ready"):
             raise RuntimeError("the driver could not start %s: %s" % (exe, ready))
-        pid = process_started_as(exe)
+        pid = bench.linux_pid(exe)
         if pid is None:
             raise RuntimeError("no Linux process runs %s" % exe)
         time.sleep(1.0)  # past the first paint and frames
         frames_before = driver.frames()
-        program_before, x_before, began = cpu_seconds(pid), cpu_seconds(screen.x_server_pid()), time.time()
+        program_before, x_before, began = bench.cpu_seconds(pid), bench.cpu_seconds(screen.x_server_pid()), time.time()
         time.sleep(seconds)
         frames_after = driver.frames()
-        program_after, x_after, ended = cpu_seconds(pid), cpu_seconds(screen.x_server_pid()), time.time()
+        program_after, x_after, ended = bench.cpu_seconds(pid), bench.cpu_seconds(screen.x_server_pid()), time.time()
     finally:
         driver.end()
     return {"frames": frames_after - frames_before, "seconds": ended - began,

@@ -125,6 +125,38 @@ def saver_copy(folder, build_dir, name="kelvo.scr", ini=None):
     return windows_path(target)
 
 
+def linux_pid(windows_path):
+    """The Linux process id of the Wine process whose program is the given Windows path; None when none is."""
+    wanted = windows_path.lower()
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as handle:
+                program = handle.read().split(b"\0")[0].decode("utf-8", errors="replace")
+        except OSError:  # a process that ended meanwhile
+            continue
+        if program.lower() == wanted:
+            return int(entry)
+    return None
+
+
+def cpu_seconds(pid):
+    """User plus system time of a process, all its threads, in seconds: from the scheduler's
+    nanosecond counts where the kernel keeps them, else from /proc/PID/stat's clock ticks."""
+    try:
+        total = 0
+        for task in os.listdir("/proc/%d/task" % pid):
+            try:
+                with open("/proc/%d/task/%s/schedstat" % (pid, task)) as handle:
+                    total += int(handle.read().split()[0])
+            except FileNotFoundError:
+                pass  # a thread that has just ended
+        return total / 1e9
+    except OSError:
+        with open("/proc/%d/stat" % pid) as handle:
+            fields = handle.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 def quote(text, encoding="latin-1"):
     """An argument for the harness: quoted, with every byte outside printable ASCII escaped."""
     out = ['"']

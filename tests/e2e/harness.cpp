@@ -436,6 +436,14 @@ void ReportChild(HWND parent, HWND child)
          static_cast<long>(GetDlgCtrlID(child)), rect.left, rect.top, rect.right, rect.bottom, fills ? 1 : 0);
 }
 
+// A send that gives up after five seconds, and its answer.
+void SendAndReport(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    BOOL sent = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, 5000, &result);
+    Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
+}
+
 BOOL CALLBACK ReportMonitor(HMONITOR, HDC, LPRECT rect, LPARAM)
 {
     Line("monitor %ld,%ld,%ld,%ld", rect->left, rect->top, rect->right, rect->bottom);
@@ -577,9 +585,7 @@ bool Execute(const std::vector<std::string>& words)
             BOOL posted = PostMessageA(window, message, wParam, lParam);
             Line("posted %d error=%lu", posted ? 1 : 0, posted ? 0ul : GetLastError());
         } else {
-            DWORD_PTR result = 0;
-            BOOL sent = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, 5000, &result);
-            Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
+            SendAndReport(window, message, wParam, lParam);
         }
     } else if (command == "help" && n >= 2) {
         // help WINDOW: a WM_HELP as the system sends it, with a HELPINFO the platform carries across.
@@ -590,9 +596,7 @@ bool Execute(const std::vector<std::string>& words)
         info.hItemHandle = window;
         info.MousePos.x = 10;
         info.MousePos.y = 20;
-        DWORD_PTR result = 0;
-        BOOL sent = SendMessageTimeoutA(window, WM_HELP, 0, reinterpret_cast<LPARAM>(&info), SMTO_NORMAL, 5000, &result);
-        Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
+        SendAndReport(window, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
     } else if (command == "display" && n >= 3) {
         // Wine carries this lParam across processes as a bare number: the setting must already be in
         // the receiver's memory, as the system puts it there.
@@ -605,14 +609,10 @@ bool Execute(const std::vector<std::string>& words)
         void* remote = process ? VirtualAllocEx(process, nullptr, sizeof setting, MEM_COMMIT | MEM_RESERVE,
                                                 PAGE_READWRITE)
                                : nullptr;
-        DWORD_PTR result = 0;
-        if (!remote || !WriteProcessMemory(process, remote, &setting, sizeof setting, nullptr)) {
+        if (!remote || !WriteProcessMemory(process, remote, &setting, sizeof setting, nullptr))
             Line("error display %lu", GetLastError());
-        } else {
-            BOOL sent = SendMessageTimeoutA(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
-                                            reinterpret_cast<LPARAM>(remote), SMTO_NORMAL, 5000, &result);
-            Line("result %d value=%lld error=%lu", sent ? 1 : 0, static_cast<long long>(result), sent ? 0ul : GetLastError());
-        }
+        else
+            SendAndReport(window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(remote));
         if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
         if (process) CloseHandle(process);
     } else if (command == "events" && n >= 2) {

@@ -361,19 +361,6 @@ def resident_kib(pid):
         return -1
 
 
-def linux_pid(folder):
-    """The Linux process that runs the kelvo.scr of that folder."""
-    marker = folder.replace("/", "\\").encode()
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as cmdline:
-                if marker in cmdline.read():
-                    return int(entry)
-        except OSError:
-            pass
-    return None
-
-
 class Watcher:
     """Samples the saver through the helper's watch mode, and its Linux process's resident size."""
 
@@ -414,7 +401,7 @@ def test_long_run_at_1920x1080_keeps_gdi_objects_and_memory_flat(request, full_h
     window = harness.wait_window("long", SAVER_CLASS, 15000)
     assert window is not None, "no saver window"
     assert window["rect"] == "0,0,1920,1080", "the saver covers %s" % window["rect"]
-    watcher = Watcher(full_hd, build, pid, linux_pid(os.path.dirname(bench.unix_path(exe))), interval,
+    watcher = Watcher(full_hd, build, pid, bench.linux_pid(exe), interval,
                       total * 1000 // interval + 1)
     try:
         assert harness.wait("long", total * 1000) is None, "the saver ended by itself: %s" % harness.wait("long", 0)
